@@ -1,0 +1,297 @@
+#include "app/graphics_device.h"
+
+#include <algorithm>
+#include <cstring>
+
+uint32_t vertexSize(uint32_t fvf)
+{
+    uint32_t size = 0;
+    if (fvf & D3DFVF_XYZ) size += 12;
+    if (fvf & D3DFVF_XYZRHW) size += 16;
+    if (fvf & D3DFVF_NORMAL) size += 12;
+    if (fvf & D3DFVF_DIFFUSE) size += 4;
+    if (fvf & D3DFVF_SPECULAR) size += 4;
+    size += 8 * ((fvf & D3DFVF_TEXCOUNT_MASK) >> D3DFVF_TEXCOUNT_SHIFT);
+    return size;
+}
+
+// ---- VertexBuffer ----
+
+VertexBuffer::VertexBuffer(uint32_t length, uint32_t usage, uint32_t fvf, uint32_t pool)
+    : data_(length, 0), usage_(usage), fvf_(fvf), pool_(pool)
+{
+}
+
+uint8_t* VertexBuffer::lock(uint32_t offset, uint32_t size, uint32_t flags)
+{
+    if (offset > data_.size()) return nullptr;
+    if (size == 0) size = length() - offset;
+    if (size > length() - offset) return nullptr;
+    locked_ = true;
+    lockOffset_ = offset;
+    lockSize_ = size;
+    lockFlags_ = flags;
+    return data_.data() + offset;
+}
+
+void VertexBuffer::unlock()
+{
+    if (!locked_) return;
+    locked_ = false;
+    onUnlock(lockOffset_, lockSize_, (lockFlags_ & D3DLOCK_DISCARD) != 0);
+}
+
+// ---- IndexBuffer ----
+
+IndexBuffer::IndexBuffer(uint32_t length, uint32_t usage, uint32_t format, uint32_t pool)
+    : data_(length, 0), usage_(usage), format_(format), pool_(pool)
+{
+}
+
+uint8_t* IndexBuffer::lock(uint32_t offset, uint32_t size, uint32_t /*flags*/)
+{
+    if (offset > data_.size()) return nullptr;
+    if (size == 0) size = length() - offset;
+    if (size > length() - offset) return nullptr;
+    locked_ = true;
+    return data_.data() + offset;
+}
+
+void IndexBuffer::unlock()
+{
+    if (!locked_) return;
+    locked_ = false;
+    onUnlock();
+}
+
+// ---- Texture ----
+
+Texture::Texture(uint32_t width, uint32_t height, uint32_t levels, uint32_t usage, uint32_t format, uint32_t pool)
+    : width_(std::max(1u, width)), height_(std::max(1u, height)), usage_(usage), format_(format), pool_(pool)
+{
+    uint32_t full = 1;
+    for (uint32_t w = width_, h = height_; w > 1 || h > 1; w = std::max(1u, w / 2), h = std::max(1u, h / 2)) ++full;
+    const uint32_t count = (levels == 0 || levels > full) ? full : levels;
+    levels_.resize(count);
+    for (uint32_t i = 0; i < count; ++i) levels_[i].assign(size_t(width(i)) * height(i) * bytesPerTexel(), 0);
+}
+
+uint32_t Texture::width(uint32_t level) const { return std::max(1u, width_ >> level); }
+uint32_t Texture::height(uint32_t level) const { return std::max(1u, height_ >> level); }
+
+uint32_t Texture::bytesPerTexel() const
+{
+    switch (format_) {
+    case D3DFMT_R5G6B5:
+    case D3DFMT_X1R5G5B5:
+    case D3DFMT_A1R5G5B5:
+    case D3DFMT_A4R4G4B4:
+        return 2;
+    default:
+        return 4;
+    }
+}
+
+LockedRect Texture::lockRect(uint32_t level)
+{
+    if (level >= levels_.size()) return {};
+    return {static_cast<int>(width(level) * bytesPerTexel()), levels_[level].data()};
+}
+
+void Texture::unlockRect(uint32_t level)
+{
+    if (level < levels_.size()) onUnlock(level);
+}
+
+// ---- StateBlock ----
+
+void StateBlock::capture()
+{
+    for (Entry& e : entries_) {
+        switch (e.kind) {
+        case Kind::Render: e.value = device_.renderState(e.type); break;
+        case Kind::TextureStage: e.value = device_.textureStageState(e.index, e.type); break;
+        case Kind::Sampler: e.value = device_.samplerState(e.index, e.type); break;
+        case Kind::Texture: e.texture = device_.texture(e.index); break;
+        }
+    }
+}
+
+void StateBlock::apply()
+{
+    for (const Entry& e : entries_) {
+        switch (e.kind) {
+        case Kind::Render: device_.setRenderState(e.type, e.value); break;
+        case Kind::TextureStage: device_.setTextureStageState(e.index, e.type, e.value); break;
+        case Kind::Sampler: device_.setSamplerState(e.index, e.type, e.value); break;
+        case Kind::Texture: device_.setTexture(e.index, e.texture); break;
+        }
+    }
+}
+
+// ---- GraphicsDevice ----
+
+GraphicsDevice::GraphicsDevice()
+{
+    // The start values of the design's device.
+    std::fill(std::begin(renderStates_), std::end(renderStates_), 0u);
+    renderStates_[D3DRS_ZENABLE] = D3DZB_TRUE;  // a depth buffer is always created
+    renderStates_[D3DRS_FILLMODE] = D3DFILL_SOLID;
+    renderStates_[D3DRS_ZWRITEENABLE] = 1;
+    renderStates_[D3DRS_SRCBLEND] = D3DBLEND_ONE;
+    renderStates_[D3DRS_DESTBLEND] = D3DBLEND_ZERO;
+    renderStates_[D3DRS_CULLMODE] = D3DCULL_CCW;
+    renderStates_[D3DRS_ZFUNC] = D3DCMP_LESSEQUAL;
+    renderStates_[D3DRS_ALPHAFUNC] = D3DCMP_ALWAYS;
+    renderStates_[D3DRS_CLIPPING] = 1;
+    renderStates_[D3DRS_LIGHTING] = 1;
+    renderStates_[D3DRS_COLORVERTEX] = 1;
+    renderStates_[D3DRS_POINTSIZE] = 0x3F800000;  // 1.0f
+    renderStates_[D3DRS_COLORWRITEENABLE] = 0xF;
+
+    for (uint32_t s = 0; s < stageCount; ++s) {
+        std::fill(std::begin(stageStates_[s]), std::end(stageStates_[s]), 0u);
+        stageStates_[s][D3DTSS_COLOROP] = s == 0 ? D3DTOP_MODULATE : D3DTOP_DISABLE;
+        stageStates_[s][D3DTSS_ALPHAOP] = s == 0 ? D3DTOP_SELECTARG1 : D3DTOP_DISABLE;
+        stageStates_[s][D3DTSS_COLORARG1] = D3DTA_TEXTURE;
+        stageStates_[s][D3DTSS_COLORARG2] = D3DTA_CURRENT;
+        stageStates_[s][D3DTSS_ALPHAARG1] = D3DTA_TEXTURE;
+        stageStates_[s][D3DTSS_ALPHAARG2] = D3DTA_CURRENT;
+        stageStates_[s][D3DTSS_TEXCOORDINDEX] = s;
+        std::fill(std::begin(samplerStates_[s]), std::end(samplerStates_[s]), 0u);
+        samplerStates_[s][D3DSAMP_MAGFILTER] = D3DTEXF_POINT;
+        samplerStates_[s][D3DSAMP_MINFILTER] = D3DTEXF_POINT;
+        samplerStates_[s][D3DSAMP_MIPFILTER] = D3DTEXF_NONE;
+    }
+    world_ = view_ = projection_ = identity();
+    std::memset(lights_, 0, sizeof lights_);
+    std::fill(std::begin(lightEnabled_), std::end(lightEnabled_), false);
+    std::memset(&material_, 0, sizeof material_);
+}
+
+uint32_t GraphicsDevice::textureStageState(uint32_t stage, uint32_t type) const
+{
+    if (stage >= stageCount || type >= textureStageStateCount) return 0;
+    return stageStates_[stage][type];
+}
+
+uint32_t GraphicsDevice::samplerState(uint32_t sampler, uint32_t type) const
+{
+    if (sampler >= stageCount || type >= samplerStateCount) return 0;
+    return samplerStates_[sampler][type];
+}
+
+const Matrix4& GraphicsDevice::transform(uint32_t type) const
+{
+    if (type == D3DTS_VIEW) return view_;
+    if (type == D3DTS_PROJECTION) return projection_;
+    return world_;
+}
+
+void GraphicsDevice::setRenderState(uint32_t state, uint32_t value)
+{
+    if (state >= renderStateCount) return;
+    if (recording_) {
+        recording_->entries().push_back({StateBlock::Kind::Render, 0, state, value, nullptr});
+        return;
+    }
+    renderStates_[state] = value;
+    onRenderState(state, value);
+}
+
+void GraphicsDevice::setTextureStageState(uint32_t stage, uint32_t type, uint32_t value)
+{
+    if (stage >= stageCount || type >= textureStageStateCount) return;
+    if (recording_) {
+        recording_->entries().push_back({StateBlock::Kind::TextureStage, stage, type, value, nullptr});
+        return;
+    }
+    stageStates_[stage][type] = value;
+    onTextureStageState(stage, type, value);
+}
+
+void GraphicsDevice::setSamplerState(uint32_t sampler, uint32_t type, uint32_t value)
+{
+    if (sampler >= stageCount || type >= samplerStateCount) return;
+    if (recording_) {
+        recording_->entries().push_back({StateBlock::Kind::Sampler, sampler, type, value, nullptr});
+        return;
+    }
+    samplerStates_[sampler][type] = value;
+    onSamplerState(sampler, type, value);
+}
+
+void GraphicsDevice::setTexture(uint32_t stage, Texture* texture)
+{
+    if (stage >= stageCount) return;
+    if (recording_) {
+        recording_->entries().push_back({StateBlock::Kind::Texture, stage, 0, 0, texture});
+        return;
+    }
+    textures_[stage] = texture;
+    onTexture(stage, texture);
+}
+
+void GraphicsDevice::setTransform(uint32_t type, const Matrix4& m)
+{
+    if (type == D3DTS_VIEW)
+        view_ = m;
+    else if (type == D3DTS_PROJECTION)
+        projection_ = m;
+    else if (type == D3DTS_WORLD)
+        world_ = m;
+    else
+        return;
+    onTransform(type, m);
+}
+
+void GraphicsDevice::setLight(uint32_t index, const Light& light)
+{
+    if (index >= lightCount) return;
+    lights_[index] = light;
+    onLight(index, light);
+}
+
+void GraphicsDevice::lightEnable(uint32_t index, bool enable)
+{
+    if (index >= lightCount) return;
+    lightEnabled_[index] = enable;
+    onLightEnable(index, enable);
+}
+
+void GraphicsDevice::setMaterial(const Material& material)
+{
+    material_ = material;
+    onMaterial(material);
+}
+
+void GraphicsDevice::setStreamSource(uint32_t stream, VertexBuffer* buffer, uint32_t offset, uint32_t stride)
+{
+    if (stream != 0) return;  // one stream is all the program uses
+    streamBuffer_ = buffer;
+    streamOffset_ = offset;
+    streamStride_ = stride;
+    onStreamSource(stream, buffer, offset, stride);
+}
+
+void GraphicsDevice::setFVF(uint32_t fvf)
+{
+    fvf_ = fvf;
+    onFVF(fvf);
+}
+
+void GraphicsDevice::setIndices(IndexBuffer* indices)
+{
+    indices_ = indices;
+    onIndices(indices);
+}
+
+void GraphicsDevice::beginStateBlock()
+{
+    recording_ = std::make_unique<StateBlock>(*this);
+}
+
+std::unique_ptr<StateBlock> GraphicsDevice::endStateBlock()
+{
+    return std::move(recording_);
+}
