@@ -1,0 +1,9 @@
+#include "app/clock.h"
+
+namespace {
+TickSource* current = nullptr;
+}
+
+void setTickSource(TickSource* source) { current = source; }
+TickSource* tickSource() { return current; }
+uint32_t tickCount() { return current ? current->now() : 0u; }

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+
+// The millisecond tick the program measures frames by: the system tick, or a virtual clock for
+// reproducible runs.
+class TickSource {
+public:
+    virtual ~TickSource() = default;
+    virtual uint32_t now() = 0;
+    // A frame's work is done (after the camera turn, before pacing).
+    virtual void frameWorkDone() {}
+    // A pacing poll did not end the wait.
+    virtual void pacingPollMissed() {}
+};
+
+// Starts at 0; advances by its step when a frame's work is done and by 1 ms per missed poll.
+class VirtualClock : public TickSource {
+public:
+    explicit VirtualClock(uint32_t stepMs) : step_(stepMs) {}
+    uint32_t now() override { return time_; }
+    void frameWorkDone() override { time_ += step_; }
+    void pacingPollMissed() override { time_ += 1; }
+    void set(uint32_t t) { time_ = t; }
+
+private:
+    uint32_t step_;
+    uint32_t time_ = 0;
+};
+
+// The source tickCount() reads; not owned.
+void setTickSource(TickSource* source);
+TickSource* tickSource();
+uint32_t tickCount();
