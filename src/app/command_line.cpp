@@ -1,0 +1,102 @@
+#include "app/command_line.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+bool parseInteger(const char* text, int64_t min, int64_t max, int64_t& out)
+{
+    if (!text || !*text) return false;
+    errno = 0;
+    char* end = nullptr;
+    const long long v = std::strtoll(text, &end, 10);
+    if (errno != 0 || *end != '\0' || v < min || v > max) return false;
+    out = v;
+    return true;
+}
+
+}  // namespace
+
+const char* usageText()
+{
+    return "Usage: zentrix [OPTIONS]\n"
+           "A real-time 3-D landscape demo, configured by the text files in its data folder.\n"
+           "\n"
+           "Options:\n"
+           "  --data DIR         run in DIR, the folder with the data files (default: current directory)\n"
+           "  --headless         render off-screen, open no window or sound device; never wait for\n"
+           "                     the display refresh\n"
+           "  --frames N         run exactly N frames (0 ... N-1), then shut down normally\n"
+           "  --fixed-step MS    a virtual millisecond clock replaces the system tick; it advances by\n"
+           "                     MS after each frame's work and by 1 ms per pacing poll\n"
+           "  --seed N           seed the random numbers with N instead of the tick count\n"
+           "  --keys FILE        scripted keyboard: lines 'FIRST[-LAST] KEY...' hold keys down during\n"
+           "                     those frames; keys UP DOWN LEFT RIGHT NUMPAD1 NUMPAD3 B V M N E W A F\n"
+           "                     1 2 ESCAPE; '#' starts a comment\n"
+           "  --trace FILE       write one CSV row per frame (timing, camera, settings, world state)\n"
+           "  --screenshot FILE  write the last frame that runs as a PNG\n"
+           "  --help             show this text and exit\n"
+           "  --version          show the version and exit\n"
+           "\n"
+           "Keys: Up/Down move, Left/Right turn, Numpad 1/3 raise/lower the eye, V/B time factor,\n"
+           "N/M launch speed, W/E launch angle, A sound on/off, F detail texture, 1/2 point/linear\n"
+           "mip filtering, Escape quits.\n"
+           "\n"
+           "Exit status: 0 normal end, 1 a data or configuration problem, 2 a bad command line.\n";
+}
+
+bool parseCommandLine(int argc, const char* const* argv, RunOptions& o, std::string& error)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&](const char*& out) {
+            if (i + 1 >= argc) {
+                error = "option " + arg + " needs a value";
+                return false;
+            }
+            out = argv[++i];
+            return true;
+        };
+        const char* v = nullptr;
+        int64_t n = 0;
+        if (arg == "--help" || arg == "-h") {
+            o.showHelp = true;
+        } else if (arg == "--version") {
+            o.showVersion = true;
+        } else if (arg == "--headless") {
+            o.headless = true;
+        } else if (arg == "--data") {
+            if (!value(v)) return false;
+            if (!*v) { error = "--data needs a folder name"; return false; }
+            o.dataDir = v;
+        } else if (arg == "--frames") {
+            if (!value(v)) return false;
+            if (!parseInteger(v, 0, INT64_MAX, n)) { error = "--frames needs a whole number of 0 or more, not '" + std::string(v) + "'"; return false; }
+            o.frames = n;
+        } else if (arg == "--fixed-step") {
+            if (!value(v)) return false;
+            if (!parseInteger(v, 0, 1000000, n)) { error = "--fixed-step needs milliseconds from 0 to 1000000, not '" + std::string(v) + "'"; return false; }
+            o.fixedStepMs = n;
+        } else if (arg == "--seed") {
+            if (!value(v)) return false;
+            if (!parseInteger(v, 0, UINT32_MAX, n)) { error = "--seed needs a whole number from 0 to 4294967295, not '" + std::string(v) + "'"; return false; }
+            o.seedGiven = true;
+            o.seed = static_cast<uint32_t>(n);
+        } else if (arg == "--keys") {
+            if (!value(v)) return false;
+            o.keysFile = v;
+        } else if (arg == "--trace") {
+            if (!value(v)) return false;
+            o.traceFile = v;
+        } else if (arg == "--screenshot") {
+            if (!value(v)) return false;
+            o.screenshotFile = v;
+        } else {
+            error = "unknown option '" + arg + "' (see --help)";
+            return false;
+        }
+    }
+    return true;
+}

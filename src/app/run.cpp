@@ -1,0 +1,142 @@
+#include "app/run.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+#include <unistd.h>
+
+#include "app/application.h"
+#include "app/clock.h"
+#include "app/fatal_error.h"
+#include "app/graphics.h"
+#include "app/input.h"
+#include "app/scripted_keyboard.h"
+#include "app/settings.h"
+#include "app/trace.h"
+#include "objects/random.h"
+#include "platform/gl/gl_system.h"
+#include "platform/image/png_writer.h"
+#include "platform/sdl/sdl_platform.h"
+
+namespace {
+
+int fail(const std::string& message)
+{
+    std::fprintf(stderr, "zentrix: %s\n", message.c_str());
+    return 1;
+}
+
+// Paths given on the command line are taken relative to where the program was started, not to
+// the data folder it changes into.
+std::string absolutePath(const std::string& path)
+{
+    if (path.empty()) return path;
+    std::error_code ec;
+    const auto abs = std::filesystem::absolute(path, ec);
+    return ec ? path : abs.string();
+}
+
+}  // namespace
+
+int runApplication(const RunOptions& options)
+{
+    const std::string keysFile = absolutePath(options.keysFile);
+    const std::string traceFile = absolutePath(options.traceFile);
+    const std::string screenshotFile = absolutePath(options.screenshotFile);
+
+    std::unique_ptr<ScriptedKeyboard> script;
+    if (!keysFile.empty()) {
+        script = std::make_unique<ScriptedKeyboard>([] { return frameIndex; });
+        std::string error;
+        if (!script->load(keysFile, error)) {
+            std::fprintf(stderr, "zentrix: %s\n", error.c_str());
+            return 2;
+        }
+    }
+    if (!options.dataDir.empty() && chdir(options.dataDir.c_str()) != 0)
+        return fail("cannot enter the data folder " + options.dataDir + ": " + std::strerror(errno));
+
+    TraceWriter trace;
+    if (!traceFile.empty()) {
+        std::string error;
+        if (!trace.open(traceFile, error)) return fail(error);
+    }
+
+    std::unique_ptr<TickSource> clock;
+    if (options.fixedStepMs >= 0)
+        clock = std::make_unique<VirtualClock>(static_cast<uint32_t>(options.fixedStepMs));
+    else
+        clock = std::make_unique<SystemClock>();
+
+    SdlVideo video;
+    std::string error;
+    if (!video.start(options.headless, error)) return fail(error);
+    setTickSource(clock.get());
+    seedRandom(options.seedGiven ? options.seed : tickCount());
+
+    if (!loadResolutionSettings()) {
+        shutDown();
+        return fail(fatalErrorMessage());
+    }
+    setGlWindowAttributes();
+    SdlWindow window;
+    if (!window.create("My Zentrix", appSettings.screenWidth, appSettings.screenHeight, appSettings.fullScreen != 0,
+                       options.headless, error))
+        return fail(error);
+
+    SDL_Window* handle = window.handle();
+    const bool headless = options.headless;
+    setGraphicsSystemFactory([handle, headless] { return createGlGraphicsSystem(handle, headless); });
+
+    appHooks.messageBox = [handle](const char* text) {
+        std::fprintf(stderr, "zentrix: %s\n", text);
+        showSdlMessageBox(handle, text);
+    };
+    appHooks.createInput = [&]() -> int {
+        std::unique_ptr<KeyboardSource> keyboard;
+        if (script)
+            keyboard = std::move(script);
+        else
+            keyboard = std::make_unique<SdlKeyboard>(window);
+        return createInput(std::move(keyboard), std::make_unique<SdlMouse>(window));
+    };
+    const int64_t frameLimit = options.frames;
+    appHooks.afterFrame = [&trace, frameLimit] {
+        trace.writeRow();
+        if (frameLimit >= 0 && frameIndex + 1 >= frameLimit) requestClose();
+    };
+    bool screenshotFailed = false;
+    appHooks.beforePresent = [&] {
+        const bool lastFrame = quitPosted() || (frameLimit >= 0 && frameIndex + 1 >= frameLimit);
+        if (screenshotFile.empty() || !lastFrame || !graphicsDevice) return;
+        RgbaImage image;
+        std::string why;
+        if (!graphicsDevice->readBackBuffer(image))
+            why = "cannot read the back buffer";
+        else if (!writePng(screenshotFile, image, why))
+            why = "cannot write screenshot " + screenshotFile + ": " + why;
+        if (!why.empty()) {
+            std::fprintf(stderr, "zentrix: %s\n", why.c_str());
+            screenshotFailed = true;
+        }
+    };
+
+    if (frameLimit == 0) requestClose();
+    if (!startUp() && fatalErrorPending()) {
+        shutDown();
+        return fail(fatalErrorMessage());
+    }
+    // One window event per pass, then one frame; a close leaves the loop on the next pass.
+    while (!quitPosted()) {
+        if (pollOneEvent()) requestClose();
+        loopTick();
+    }
+    shutDown();
+    trace.close();
+    appHooks = AppHooks{};
+    setTickSource(nullptr);
+    return screenshotFailed ? 1 : 0;
+}

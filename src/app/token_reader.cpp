@@ -1,0 +1,75 @@
+#include "app/token_reader.h"
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+TokenReader::~TokenReader() { close(); }
+
+bool TokenReader::open(const std::string& path)
+{
+    close();
+    errno = 0;
+    file_ = std::fopen(path.c_str(), "r");
+    return file_ != nullptr;
+}
+
+void TokenReader::close()
+{
+    if (file_) std::fclose(file_);
+    file_ = nullptr;
+    pending_.clear();
+}
+
+bool TokenReader::fillToken()
+{
+    if (!pending_.empty()) return true;
+    if (!file_) return false;
+    int c;
+    do {
+        c = std::fgetc(file_);
+    } while (c != EOF && std::isspace(c));
+    while (c != EOF && !std::isspace(c)) {
+        pending_.push_back(static_cast<char>(c));
+        c = std::fgetc(file_);
+    }
+    return !pending_.empty();
+}
+
+bool TokenReader::readWord(std::string& word)
+{
+    if (!fillToken()) return false;
+    word.swap(pending_);
+    pending_.clear();
+    return true;
+}
+
+bool TokenReader::readInt(int32_t& value)
+{
+    if (!fillToken()) return false;
+    const char* begin = pending_.c_str();
+    // Only a sign and digits belong to an integer; strtol would also skip spaces or take "0x".
+    size_t i = (begin[0] == '+' || begin[0] == '-') ? 1 : 0;
+    if (!std::isdigit(static_cast<unsigned char>(begin[i]))) return false;
+    char* end = nullptr;
+    errno = 0;
+    long long v = std::strtoll(begin, &end, 10);
+    if (v > INT32_MAX) v = INT32_MAX;
+    if (v < INT32_MIN) v = INT32_MIN;
+    value = static_cast<int32_t>(v);
+    pending_.erase(0, static_cast<size_t>(end - begin));
+    return true;
+}
+
+bool TokenReader::readFloat(float& value)
+{
+    if (!fillToken()) return false;
+    const char* begin = pending_.c_str();
+    char* end = nullptr;
+    const float v = std::strtof(begin, &end);
+    if (end == begin) return false;
+    value = v;
+    pending_.erase(0, static_cast<size_t>(end - begin));
+    return true;
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+// Reads a text file token by token the way formatted input does: tokens are separated by any
+// white space; a number is read from the front of the next token, and a token that does not
+// start with a number is left in place (so a later label read takes it). Words of any length are
+// read whole.
+class TokenReader {
+public:
+    TokenReader() = default;
+    ~TokenReader();
+    TokenReader(const TokenReader&) = delete;
+    TokenReader& operator=(const TokenReader&) = delete;
+
+    // False when the file cannot be opened (errno tells why).
+    bool open(const std::string& path);
+    void close();
+    bool isOpen() const { return file_ != nullptr; }
+
+    // A whitespace-free word; false at the end of the file.
+    bool readWord(std::string& word);
+    // A label: one word, discarded.
+    bool skipLabel() { std::string w; return readWord(w); }
+    // "%d": optional sign and decimal digits, saturated to 32 bits. On failure value is untouched.
+    bool readInt(int32_t& value);
+    // "%f": a decimal or hexadecimal float, inf or nan, rounded to single precision.
+    bool readFloat(float& value);
+
+private:
+    bool fillToken();   // makes pending_ hold the rest of the next token
+    std::FILE* file_ = nullptr;
+    std::string pending_;  // unread rest of the current token
+};

@@ -1,0 +1,119 @@
+#include "platform/sdl/sdl_platform.h"
+
+#include <cstring>
+
+SdlVideo::~SdlVideo()
+{
+    if (started_) SDL_Quit();
+}
+
+bool SdlVideo::start(bool headless, std::string& error)
+{
+    if (headless) SDL_SetHint(SDL_HINT_VIDEODRIVER, "offscreen");
+    if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
+        error = std::string("cannot open a window: ") + SDL_GetError() +
+                (headless ? "" : " (no display? run with --headless to render off-screen)");
+        return false;
+    }
+    started_ = true;
+    return true;
+}
+
+SdlWindow::~SdlWindow()
+{
+    if (window_) SDL_DestroyWindow(window_);
+}
+
+bool SdlWindow::create(const char* title, int width, int height, bool fullScreen, bool headless, std::string& error)
+{
+    Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_BORDERLESS | SDL_WINDOW_SHOWN;
+    if (fullScreen && !headless) flags |= SDL_WINDOW_FULLSCREEN;
+    window_ = SDL_CreateWindow(title, 0, 0, width, height, flags);
+    if (!window_) {
+        error = std::string("cannot create the window: ") + SDL_GetError();
+        return false;
+    }
+    return true;
+}
+
+bool SdlWindow::hasInputFocus() const
+{
+    return window_ && (SDL_GetWindowFlags(window_) & SDL_WINDOW_INPUT_FOCUS) != 0;
+}
+
+bool pollOneEvent()
+{
+    SDL_Event event;
+    if (!SDL_PollEvent(&event)) return false;
+    if (event.type == SDL_QUIT) return true;
+    return event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_CLOSE;
+}
+
+uint8_t keyCodeForScancode(SDL_Scancode s)
+{
+    switch (s) {
+    case SDL_SCANCODE_ESCAPE: return DIK_ESCAPE;
+    case SDL_SCANCODE_1: return DIK_1;
+    case SDL_SCANCODE_2: return DIK_2;
+    case SDL_SCANCODE_W: return DIK_W;
+    case SDL_SCANCODE_E: return DIK_E;
+    case SDL_SCANCODE_A: return DIK_A;
+    case SDL_SCANCODE_F: return DIK_F;
+    case SDL_SCANCODE_V: return DIK_V;
+    case SDL_SCANCODE_B: return DIK_B;
+    case SDL_SCANCODE_N: return DIK_N;
+    case SDL_SCANCODE_M: return DIK_M;
+    case SDL_SCANCODE_KP_1: return DIK_NUMPAD1;
+    case SDL_SCANCODE_KP_3: return DIK_NUMPAD3;
+    case SDL_SCANCODE_UP: return DIK_UP;
+    case SDL_SCANCODE_LEFT: return DIK_LEFT;
+    case SDL_SCANCODE_RIGHT: return DIK_RIGHT;
+    case SDL_SCANCODE_DOWN: return DIK_DOWN;
+    default: return 0;
+    }
+}
+
+bool SdlKeyboard::read(uint8_t state[256])
+{
+    // Like a foreground keyboard: no reading while another window has the focus.
+    if (!window_.hasInputFocus()) return false;
+    int count = 0;
+    const Uint8* keys = SDL_GetKeyboardState(&count);
+    std::memset(state, 0, 256);
+    for (int s = 0; s < count; ++s) {
+        if (!keys[s]) continue;
+        const uint8_t code = keyCodeForScancode(static_cast<SDL_Scancode>(s));
+        if (code) state[code] = 0x80;
+    }
+    return true;
+}
+
+bool SdlKeyboard::escapeDown()
+{
+    int count = 0;
+    const Uint8* keys = SDL_GetKeyboardState(&count);
+    return SDL_SCANCODE_ESCAPE < count && keys[SDL_SCANCODE_ESCAPE];
+}
+
+bool SdlMouse::read(int32_t& dx, int32_t& dy, int32_t& wheel, uint8_t buttons[8])
+{
+    // The mouse belongs to the program while its window is in front: relative mode hides the
+    // cursor. Nothing reads the values.
+    if (!window_.hasInputFocus()) {
+        if (SDL_GetRelativeMouseMode()) SDL_SetRelativeMouseMode(SDL_FALSE);
+        return false;
+    }
+    if (!SDL_GetRelativeMouseMode()) SDL_SetRelativeMouseMode(SDL_TRUE);
+    int x = 0, y = 0;
+    const Uint32 state = SDL_GetRelativeMouseState(&x, &y);
+    dx = x;
+    dy = y;
+    wheel = 0;
+    for (int i = 0; i < 8; ++i) buttons[i] = (state & SDL_BUTTON(i + 1)) ? 0x80 : 0;
+    return true;
+}
+
+void showSdlMessageBox(SDL_Window* window, const char* text)
+{
+    SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, "", text, window);
+}

@@ -1,0 +1,106 @@
+#include "world/game_world.h"
+
+#include <cstring>
+
+#include "app/application.h"
+#include "app/graphics.h"
+#include "app/input.h"
+#include "objects/ball.h"
+#include "objects/star_field.h"
+#include "terrain/terrain.h"
+#include "world/trajectory.h"
+
+GameWorld* theWorld = nullptr;
+Vec3 lightVector{0.0f, 0.0f, 0.0f};
+
+void createWorld() { theWorld = new GameWorld(); }
+
+void destroyWorld()
+{
+    if (!theWorld) return;
+    delete theWorld;
+    theWorld = nullptr;
+}
+
+GameWorld::GameWorld()
+{
+    // The terrain comes first; the terrain object is added with the terrain code.
+    setUpLight(light0, 0, -50.0f, 0.0f);
+    lightVector = -lightDirWork;
+    setUpLight(light1, 1, -50.0f, -90.0f);
+
+    // The balls and the star field are added with the scene objects.
+
+    followerPos = nextPoint = segmentVelocity = projectilePos = projectileVel = Vec3(0.0f, 0.0f, 0.0f);
+    segmentIndex = 0;
+    segmentTimer = 0.0f;
+
+    segmentDuration = timeFactor;
+    followerPos = trajectoryPoint(0);
+    nextPoint = trajectoryPoint(1);
+    segmentVelocity = (nextPoint - followerPos) * (1.0f / segmentDuration);
+
+    pi = 3.1415927f;
+    launchSpeed = speedSetting;
+    launchAngle = (pi / 180.0f) * angleSetting;
+    launchAzimuth = (pi / 180.0f) * 40.0f;
+    gravity = 9.0f;
+    launchPos = Vec3(-30.0f, -17.0f, 50.0f);
+    projectilePos = launchPos;
+    projectileVel = launchVelocity(launchSpeed, launchAngle, launchAzimuth);
+}
+
+GameWorld::~GameWorld() = default;
+
+void GameWorld::setUpLight(Light& light, uint32_t index, float aDegrees, float bDegrees)
+{
+    std::memset(&light, 0, sizeof light);
+    light.type = D3DLIGHT_DIRECTIONAL;
+    light.diffuse = {0.1f, 0.1f, 0.1f, 0.0f};
+    light.specular = {0.1f, 0.1f, 0.1f, 0.0f};
+    const float a = degToRad(aDegrees);
+    const float b = degToRad(bDegrees);
+    lightDirWork = Vec3(floatSin(a) * floatCos(b), floatSin(b), floatCos(a) * floatCos(b));
+    light.direction = unit(lightDirWork);
+    if (graphicsDevice) {
+        graphicsDevice->setLight(index, light);
+        graphicsDevice->lightEnable(index, true);
+    }
+}
+
+void GameWorld::frame()
+{
+    followerStep();
+    projectileStep();
+    // The head-up display lines, the star field, the terrain and the two balls are drawn here,
+    // in that order, as each of them joins the program.
+}
+
+void GameWorld::drawPointBatch()
+{
+    // Nothing fills the point batch, so it issues no draw call.
+}
+
+void GameWorld::followerStep()
+{
+    const float dt = frameClock.dt;
+    if (segmentTimer > segmentDuration) {
+        ++segmentIndex;
+        const int c = segmentIndex;
+        followerPos = trajectoryPoint(c);
+        nextPoint = trajectoryPoint(c + 1);
+        // The old duration sets the pace of this segment, even at the wrap.
+        const float r = 1.0f / segmentDuration;
+        segmentVelocity = (nextPoint - followerPos) * r;
+        if (c == 30) {
+            segmentIndex = 0;
+            segmentDuration = timeFactor;
+            launchSpeed = speedSetting;
+            launchAngle = (pi / 180.0f) * angleSetting;
+        }
+        segmentTimer = 0.0f;
+    } else {
+        followerPos = followerPos + segmentVelocity * dt;
+    }
+    segmentTimer = segmentTimer + dt;
+}
