@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+
+#include "app/command_line.h"
+#include "app/scripted_keyboard.h"
+
+namespace {
+
+bool parse(std::vector<const char*> args, RunOptions& o, std::string& error)
+{
+    args.insert(args.begin(), "zentrix");
+    return parseCommandLine(static_cast<int>(args.size()), args.data(), o, error);
+}
+
+}  // namespace
+
+TEST(CommandLine, ReadsEveryOption)
+{
+    RunOptions o;
+    std::string error;
+    ASSERT_TRUE(parse({"--data", "d", "--headless", "--frames", "3", "--fixed-step", "10", "--seed", "42", "--keys",
+                       "k.txt", "--trace", "t.csv", "--screenshot", "s.png"},
+                      o, error))
+        << error;
+    EXPECT_EQ(o.dataDir, "d");
+    EXPECT_TRUE(o.headless);
+    EXPECT_EQ(o.frames, 3);
+    EXPECT_EQ(o.fixedStepMs, 10);
+    EXPECT_TRUE(o.seedGiven);
+    EXPECT_EQ(o.seed, 42u);
+    EXPECT_EQ(o.keysFile, "k.txt");
+    EXPECT_EQ(o.traceFile, "t.csv");
+    EXPECT_EQ(o.screenshotFile, "s.png");
+}
+
+TEST(CommandLine, RefusesUnknownOptionsAndBadValues)
+{
+    const std::vector<std::vector<const char*>> bad = {
+        {"--bogus"}, {"--frames"}, {"--frames", "-1"}, {"--frames", "3x"}, {"--fixed-step", "ten"},
+        {"--seed", "99999999999"}, {"--data", ""}, {"extra"}};
+    for (const auto& args : bad) {
+        RunOptions o;
+        std::string error;
+        EXPECT_FALSE(parse(args, o, error)) << args[0];
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+TEST(KeyScript, FramesRangesAndComments)
+{
+    int64_t frame = 0;
+    ScriptedKeyboard keys([&] { return frame; });
+    std::string error;
+    ASSERT_TRUE(keys.parse("# walk, then turn\n0-2 UP LEFT\n2 B  # overlaps\n\n5 ESCAPE\n", "k.txt", error)) << error;
+    uint8_t state[256];
+    ASSERT_TRUE(keys.read(state));
+    EXPECT_EQ(state[DIK_UP], 0x80);
+    EXPECT_EQ(state[DIK_LEFT], 0x80);
+    EXPECT_EQ(state[DIK_B], 0);
+    frame = 2;
+    keys.read(state);
+    EXPECT_EQ(state[DIK_UP], 0x80);
+    EXPECT_EQ(state[DIK_B], 0x80);
+    frame = 3;
+    keys.read(state);
+    EXPECT_EQ(state[DIK_UP], 0);
+    EXPECT_FALSE(keys.escapeDown());
+    frame = 5;
+    EXPECT_TRUE(keys.escapeDown());
+}
+
+TEST(KeyScript, MalformedLinesNameFileAndLine)
+{
+    const struct {
+        const char* text;
+        const char* expect;
+    } cases[] = {{"0 UP\nx UP\n", "k.txt:2: expected a frame number"},
+                 {"3-1 UP\n", "k.txt:1: the last frame 1 comes before the first 3"},
+                 {"1 JUMP\n", "k.txt:1: unknown key 'JUMP'"},
+                 {"\n\n4\n", "k.txt:3: no key"},
+                 {"-2 UP\n", "k.txt:1: expected a frame number"}};
+    for (const auto& c : cases) {
+        ScriptedKeyboard keys([] { return int64_t{0}; });
+        std::string error;
+        EXPECT_FALSE(keys.parse(c.text, "k.txt", error)) << c.text;
+        EXPECT_EQ(error.rfind(c.expect, 0), 0u) << error;
+    }
+}
