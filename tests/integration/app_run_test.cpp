@@ -1,0 +1,171 @@
+#include <gtest/gtest.h>
+
+#include <stb_image.h>
+#include <stb_image_write.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <vector>
+
+#include "support/fixtures.h"
+
+namespace {
+
+std::string zentrix(const std::string& args) { return std::string(ZENTRIX_BINARY) + " " + args; }
+
+struct Png {
+    int w = 0, h = 0;
+    std::vector<uint8_t> rgba;
+    const uint8_t* at(int x, int y) const { return &rgba[(size_t(y) * w + x) * 4]; }
+};
+
+Png loadPng(const std::string& path)
+{
+    Png p;
+    int n = 0;
+    uint8_t* data = stbi_load(path.c_str(), &p.w, &p.h, &n, 4);
+    if (data) {
+        p.rgba.assign(data, data + size_t(p.w) * p.h * 4);
+        stbi_image_free(data);
+    }
+    return p;
+}
+
+bool isSky(const uint8_t* p) { return p[0] == 100 && p[1] == 204 && p[2] == 255; }
+bool isStar(const uint8_t* p) { return p[0] == p[1] && p[1] == p[2] && p[0] >= 200 && p[0] <= 254; }
+
+// CSV rows keyed by column name.
+std::vector<std::map<std::string, std::string>> readTrace(const std::string& path)
+{
+    std::vector<std::map<std::string, std::string>> rows;
+    std::istringstream in(readFile(path));
+    std::string line;
+    std::vector<std::string> names;
+    auto split = [](const std::string& s) {
+        std::vector<std::string> out;
+        std::stringstream ss(s);
+        std::string cell;
+        while (std::getline(ss, cell, ',')) out.push_back(cell);
+        return out;
+    };
+    if (std::getline(in, line)) names = split(line);
+    while (std::getline(in, line)) {
+        const auto cells = split(line);
+        std::map<std::string, std::string> row;
+        for (size_t i = 0; i < names.size() && i < cells.size(); ++i) row[names[i]] = cells[i];
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+double num(const std::map<std::string, std::string>& row, const char* column) { return std::stod(row.at(column)); }
+
+// A 64 x 64 ball picture: a green disc on pure black.
+void writeBallPicture(const std::string& path, uint8_t r, uint8_t g, uint8_t b)
+{
+    std::vector<uint8_t> px(64 * 64 * 3, 0);
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x) {
+            const float dx = x - 31.5f, dy = y - 31.5f;
+            if (dx * dx + dy * dy < 30.0f * 30.0f) {
+                px[(y * 64 + x) * 3 + 0] = r;
+                px[(y * 64 + x) * 3 + 1] = g;
+                px[(y * 64 + x) * 3 + 2] = b;
+            }
+        }
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    stbi_write_bmp(path.c_str(), 64, 64, 3, px.data());
+}
+
+class AppRun : public ::testing::Test {
+protected:
+    void SetUp() override { writeFixtureData(dir.path()); }
+    ProcessResult run(const std::string& args) { return runCommand(zentrix("--headless --data " + dir.path() + " " + args)); }
+    TempDir dir;
+};
+
+}  // namespace
+
+TEST_F(AppRun, ThreeFramesOnFixtureData)
+{
+    const ProcessResult r = run("--frames 3 --fixed-step 20 --trace " + dir.file("t.csv"));
+    EXPECT_EQ(r.exitStatus, 0) << r.output;
+    EXPECT_EQ(readFile(dir.file("protokoll.txt")), "software VertexProcessing gewollt\n");
+    const auto rows = readTrace(dir.file("t.csv"));
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].at("frame"), "0");
+    EXPECT_EQ(rows[2].at("tick"), "40");
+    EXPECT_EQ(rows[1].at("dt"), "0.0199999996");
+}
+
+TEST_F(AppRun, EachMissingFileEndsWithStatusOneAndItsName)
+{
+    for (const char* name : {"Resolutions.txt", "RenderingAndMore.txt", "SpielEinstellungen.txt", "trajectory_data.txt",
+                             "TerrainTextures.txt"}) {
+        writeFixtureData(dir.path());
+        std::filesystem::remove(dir.file(name));
+        const ProcessResult r = run("--frames 3");
+        EXPECT_EQ(r.exitStatus, 1) << name << ": " << r.output;
+        EXPECT_NE(r.output.find(std::string("cannot open ") + name + ": No such file or directory"), std::string::npos)
+            << r.output;
+    }
+}
+
+TEST_F(AppRun, CommandLineErrorsAndHelp)
+{
+    EXPECT_EQ(runCommand(zentrix("--frames many")).exitStatus, 2);
+    const ProcessResult unknown = runCommand(zentrix("--fly"));
+    EXPECT_EQ(unknown.exitStatus, 2);
+    EXPECT_NE(unknown.output.find("--fly"), std::string::npos);
+    writeFile(dir.file("keys.txt"), "0 UP\nlater UP\n");
+    const ProcessResult keys = run("--frames 1 --keys " + dir.file("keys.txt"));
+    EXPECT_EQ(keys.exitStatus, 2);
+    EXPECT_NE(keys.output.find("keys.txt:2"), std::string::npos) << keys.output;
+    const ProcessResult help = runCommand(zentrix("--help"));
+    EXPECT_EQ(help.exitStatus, 0);
+    EXPECT_NE(help.output.find("--fixed-step"), std::string::npos);
+}
+
+TEST_F(AppRun, WithoutADisplaySuggestsHeadless)
+{
+    const ProcessResult r =
+        runCommand("env -u DISPLAY -u WAYLAND_DISPLAY SDL_VIDEODRIVER= " + zentrix("--frames 1 --data " + dir.path()));
+    EXPECT_EQ(r.exitStatus, 1) << r.output;
+    EXPECT_NE(r.output.find("--headless"), std::string::npos) << r.output;
+}
+
+TEST_F(AppRun, EscapeEndsAfterTheFrameThatSawIt)
+{
+    writeFile(dir.file("keys.txt"), "4 ESCAPE\n");
+    const ProcessResult r = run("--fixed-step 10 --keys " + dir.file("keys.txt") + " --trace " + dir.file("t.csv"));
+    EXPECT_EQ(r.exitStatus, 0) << r.output;
+    EXPECT_EQ(readTrace(dir.file("t.csv")).size(), 5u);
+}
+
+TEST_F(AppRun, TraceShowsAFollowerWrapAndAProjectileImpact)
+{
+    // B is pressed early: the follower's duration changes only at the wrap.
+    writeFile(dir.file("keys.txt"), "10 B\n");
+    const ProcessResult r = run("--frames 420 --fixed-step 20 --keys " + dir.file("keys.txt") + " --trace " + dir.file("t.csv"));
+    ASSERT_EQ(r.exitStatus, 0) << r.output;
+    const auto rows = readTrace(dir.file("t.csv"));
+    ASSERT_EQ(rows.size(), 420u);
+    int wrapRow = -1, impactRow = -1;
+    for (size_t i = 1; i < rows.size(); ++i) {
+        if (wrapRow < 0 && num(rows[i - 1], "segment") == 29 && num(rows[i], "segment") == 0) wrapRow = int(i);
+        if (impactRow < 0 && num(rows[i], "projectile_y") <= -20.0) impactRow = int(i);
+    }
+    ASSERT_GT(wrapRow, 0);
+    EXPECT_FLOAT_EQ(num(rows[wrapRow - 1], "segment_duration"), 0.2f);
+    EXPECT_NEAR(num(rows[wrapRow], "segment_duration"), 0.3, 1e-6);
+    EXPECT_NEAR(num(rows[20], "time_factor"), 0.3, 1e-6);
+    ASSERT_GT(impactRow, 0);
+    // Impact after about 5.7 s of simulation time; the next frame relaunches from the launch point.
+    EXPECT_NEAR(impactRow * 0.02, 5.7, 0.05);
+    ASSERT_LT(impactRow + 1, int(rows.size()));
+    EXPECT_EQ(num(rows[impactRow + 1], "projectile_y"), -17.0);
+    EXPECT_EQ(num(rows[impactRow + 1], "projectile_x"), -30.0);
+}
