@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <stb_image.h>
-#include <stb_image_write.h>
-
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -15,27 +12,6 @@
 namespace {
 
 std::string zentrix(const std::string& args) { return std::string(ZENTRIX_BINARY) + " " + args; }
-
-struct Png {
-    int w = 0, h = 0;
-    std::vector<uint8_t> rgba;
-    const uint8_t* at(int x, int y) const { return &rgba[(size_t(y) * w + x) * 4]; }
-};
-
-Png loadPng(const std::string& path)
-{
-    Png p;
-    int n = 0;
-    uint8_t* data = stbi_load(path.c_str(), &p.w, &p.h, &n, 4);
-    if (data) {
-        p.rgba.assign(data, data + size_t(p.w) * p.h * 4);
-        stbi_image_free(data);
-    }
-    return p;
-}
-
-bool isSky(const uint8_t* p) { return p[0] == 100 && p[1] == 204 && p[2] == 255; }
-bool isStar(const uint8_t* p) { return p[0] == p[1] && p[1] == p[2] && p[0] >= 200 && p[0] <= 254; }
 
 // CSV rows keyed by column name.
 std::vector<std::map<std::string, std::string>> readTrace(const std::string& path)
@@ -62,23 +38,6 @@ std::vector<std::map<std::string, std::string>> readTrace(const std::string& pat
 }
 
 double num(const std::map<std::string, std::string>& row, const char* column) { return std::stod(row.at(column)); }
-
-// A 64 x 64 ball picture: a green disc on pure black.
-void writeBallPicture(const std::string& path, uint8_t r, uint8_t g, uint8_t b)
-{
-    std::vector<uint8_t> px(64 * 64 * 3, 0);
-    for (int y = 0; y < 64; ++y)
-        for (int x = 0; x < 64; ++x) {
-            const float dx = x - 31.5f, dy = y - 31.5f;
-            if (dx * dx + dy * dy < 30.0f * 30.0f) {
-                px[(y * 64 + x) * 3 + 0] = r;
-                px[(y * 64 + x) * 3 + 1] = g;
-                px[(y * 64 + x) * 3 + 2] = b;
-            }
-        }
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    stbi_write_bmp(path.c_str(), 64, 64, 3, px.data());
-}
 
 class AppRun : public ::testing::Test {
 protected:
