@@ -26,9 +26,10 @@ Matrix4 perspectiveFovLH(float fovY, float aspect, float zNear, float zFar);
 Vec3 transformPoint(const Vec3& p, const Matrix4& m);
 Vec3 transformDirection(const Vec3& v, const Matrix4& m);
 
-// Single-precision trigonometry: evaluated in double by the library, rounded to float.
-float cosf32(float a);
-float sinf32(float a);
+// Single-precision trigonometry: evaluated in double by the library, rounded to float. (Not
+// cosf32/sinf32: glibc declares those with C linkage.)
+float cosSingle(float a);
+float sinSingle(float a);
 // degrees * 3.1415927f / 180, multiplying first.
 float degToRad(float degrees);
 
