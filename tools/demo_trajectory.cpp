@@ -1,7 +1,10 @@
 #include "demo_trajectory.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <fstream>
 
 std::string demoTrajectoryText()
 {
@@ -23,4 +26,18 @@ std::string demoTrajectoryText()
         text += row;
     }
     return text;
+}
+
+bool writeDemoTrajectory(const std::filesystem::path& outDir, std::string& error)
+{
+    std::error_code ec;
+    std::filesystem::create_directories(outDir, ec);
+    const std::filesystem::path path = outDir / "trajectory_data.txt";
+    std::ofstream out(path);
+    out << demoTrajectoryText();
+    if (!out) {
+        error = "cannot write " + path.string() + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/application.h"
+#include "app/fatal_error.h"
 #include "app/graphics.h"
 #include "app/input.h"
 #include "objects/ball.h"
@@ -24,12 +25,16 @@ void destroyWorld()
 
 GameWorld::GameWorld()
 {
-    // The terrain comes first; the terrain object is added with the terrain code.
+    terrain = std::make_unique<Terrain>();
+    // A terrain file that cannot be read ends the program; build nothing more.
+    if (fatalErrorPending()) return;
     setUpLight(light0, 0, -50.0f, 0.0f);
     lightVector = -lightDirWork;
     setUpLight(light1, 1, -50.0f, -90.0f);
 
-    // The balls and the star field are added with the scene objects.
+    followerBall = std::make_unique<Ball>("Graphic/Billardkugel1.bmp");
+    projectileBall = std::make_unique<Ball>("Graphic/Billardkugel3.bmp");
+    starField = std::make_unique<StarField>();
 
     followerPos = nextPoint = segmentVelocity = projectilePos = projectileVel = Vec3(0.0f, 0.0f, 0.0f);
     segmentIndex = 0;
@@ -50,7 +55,13 @@ GameWorld::GameWorld()
     projectileVel = launchVelocity(launchSpeed, launchAngle, launchAzimuth);
 }
 
-GameWorld::~GameWorld() = default;
+GameWorld::~GameWorld()
+{
+    terrain.reset();
+    followerBall.reset();
+    projectileBall.reset();
+    starField.reset();
+}
 
 void GameWorld::setUpLight(Light& light, uint32_t index, float aDegrees, float bDegrees)
 {
@@ -72,8 +83,12 @@ void GameWorld::frame()
 {
     followerStep();
     projectileStep();
-    // The head-up display lines, the star field, the terrain and the two balls are drawn here,
-    // in that order, as each of them joins the program.
+    // The head-up display lines are drawn here, before any scene geometry, once the font exists.
+    if (starField) starField->draw();
+    if (terrain) terrain->render();
+    // The balls come last and without depth test, so the landscape never hides them.
+    if (followerBall) followerBall->draw(followerPos);
+    if (projectileBall) projectileBall->draw(projectilePos);
 }
 
 void GameWorld::drawPointBatch()

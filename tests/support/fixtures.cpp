@@ -27,6 +27,8 @@ TempDir::~TempDir()
     std::filesystem::remove_all(path_, ec);
 }
 
+void TempDir::writeText(const std::string& name, const std::string& text) const { writeFile(file(name), text); }
+
 void writeFile(const std::string& path, const std::string& text)
 {
     const auto parent = std::filesystem::path(path).parent_path();

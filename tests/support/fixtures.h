@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <string>
 
 // A fresh temporary folder that becomes the working directory for the test's lifetime, since the
@@ -12,6 +13,8 @@ public:
     TempDir& operator=(const TempDir&) = delete;
     const std::string& path() const { return path_; }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
+    std::filesystem::path operator/(const std::string& name) const { return std::filesystem::path(path_) / name; }
+    void writeText(const std::string& name, const std::string& text) const;
 
 private:
     std::string path_;

@@ -22,6 +22,7 @@ protected:
         resetTransforms();
         clearFatalError();
         explosionChannel = 0;
+        writeFile("TerrainTextures.txt", "Base 0\nDetail 0\nHeightMaps 0\n");
     }
     void TearDown() override
     {
@@ -125,6 +126,7 @@ TEST_F(World, ConstructionPlacesBallsAndLights)
 {
     writeRampTrajectory();
     createWorld();
+    ASSERT_FALSE(fatalErrorPending()) << fatalErrorMessage();
     EXPECT_EQ(theWorld->followerPos.x, trajX[0]);
     EXPECT_EQ(theWorld->followerPos.z, trajZ[0]);
     EXPECT_EQ(theWorld->projectilePos.x, -30.0f);

@@ -1,0 +1,156 @@
+#include <gtest/gtest.h>
+
+#include <stb_image_write.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "platform/image/image_loader.h"
+#include "support/test_scopes.h"
+#include "terrain/texture_file.h"
+
+namespace {
+
+ArgbImage solid(int w, int h, uint32_t texel) { return {w, h, std::vector<uint32_t>(size_t(w) * size_t(h), texel)}; }
+
+// Writes 0xRRGGBB texels as a 24-bit BMP.
+void writeBmp(const std::filesystem::path& path, int w, int h, const std::vector<uint32_t>& texels)
+{
+    std::vector<uint8_t> rgb;
+    for (uint32_t t : texels) rgb.insert(rgb.end(), {uint8_t(t >> 16), uint8_t(t >> 8), uint8_t(t)});
+    ASSERT_TRUE(stbi_write_bmp(path.c_str(), w, h, 3, rgb.data()));
+}
+
+int channel(uint32_t texel, int shift) { return int(texel >> shift & 0xFF); }
+
+uint32_t levelTexel(Texture& texture, uint32_t level, int x, int y)
+{
+    const LockedRect rect = texture.lockRect(level);
+    const uint8_t* p = rect.bits + y * rect.pitch + x * 4;
+    texture.unlockRect(level);
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+}  // namespace
+
+TEST(ImagePreparation, ScalesUpToPowersOfTwoWithATentFilter)
+{
+    const ArgbImage flat = scaleToPowerOfTwo(solid(100, 60, 0xFF336699));
+    EXPECT_EQ(flat.width, 128);
+    EXPECT_EQ(flat.height, 64);
+    EXPECT_EQ(flat.texels, solid(128, 64, 0xFF336699).texels);
+
+    const ArgbImage pow2{2, 1, {1, 2}};
+    EXPECT_EQ(scaleToPowerOfTwo(pow2).texels, pow2.texels);
+
+    // 3 texels to 4: output centres fall at input 0.625 and 1.375; the ends clamp.
+    const ArgbImage ramp = scaleToPowerOfTwo({3, 1, {0xFF000000, 0xFF00005A, 0xFF0000B4}});
+    ASSERT_EQ(ramp.width, 4);
+    const int expected[4] = {0, 56, 124, 180};
+    for (int x = 0; x < 4; ++x) EXPECT_NEAR(channel(ramp.at(x, 0), 0), expected[x], 1) << x;
+}
+
+TEST(ImagePreparation, ColourKeyTakesExactOpaqueBlackAndStaysTransparentThroughScaling)
+{
+    ArgbImage keys{3, 1, {0xFF000000, 0xFF010101, 0x80000000}};
+    applyColorKey(keys, 0xFF000000);
+    EXPECT_EQ(keys.texels, (std::vector<uint32_t>{0, 0xFF010101, 0x80000000}));
+
+    ArgbImage disc = solid(100, 100, 0xFF000000);
+    for (int y = 0; y < 100; ++y)
+        for (int x = 0; x < 100; ++x)
+            if (std::hypot(x - 49.5f, y - 49.5f) < 30.0f) disc.texels[size_t(y * 100 + x)] = 0xFFFFC800;
+    applyColorKey(disc, 0xFF000000);
+    const ArgbImage scaled = scaleToPowerOfTwo(disc);
+    ASSERT_EQ(scaled.width, 128);
+    for (int y = 0; y < 128; ++y)
+        for (int x = 0; x < 128; ++x) {
+            const float d = std::hypot(x + 0.5f - 64.0f, y + 0.5f - 64.0f);  // disc radius 38.4 here
+            if (d > 41.0f) { ASSERT_EQ(scaled.at(x, y), 0u) << x << "," << y; }
+            if (d < 35.0f) { ASSERT_EQ(scaled.at(x, y), 0xFFFFC800u) << x << "," << y; }
+        }
+}
+
+TEST(ImagePreparation, BoxFilterRoundsTheMeanOfEachChannel)
+{
+    // alpha 765/4 = 191.25, red/green 24/4, blue 25/4 = 6.25: nearest.
+    EXPECT_EQ(boxDownsample({2, 2, {0xFF000000, 0xFF040404, 0x00080808, 0xFF0C0C0D}}).texels, (std::vector<uint32_t>{0xBF060606}));
+    const ArgbImage half = boxDownsample({4, 1, {0xFF000000, 0xFF000002, 0xFF000010, 0xFF000020}});
+    EXPECT_EQ(half.texels, (std::vector<uint32_t>{0xFF000001, 0xFF000018}));
+    const ArgbImage last = boxDownsample(half);  // a side of 1 stays 1
+    EXPECT_EQ(last.width * last.height, 1);
+    EXPECT_EQ(last.texels[0], 0xFF00000Du);
+}
+
+TEST(ImageFiles, DecodesBmpPngAndJpegAndRefusesTheRest)
+{
+    TempDir dir;
+    writeBmp(dir / "a.bmp", 2, 1, {0xFF0000, 0x123456});
+    const uint8_t rgba[8] = {255, 0, 0, 128, 0, 0, 255, 255};
+    ASSERT_TRUE(stbi_write_png((dir / "a.png").c_str(), 2, 1, 4, rgba, 8));
+    std::vector<uint8_t> flat;
+    for (int i = 0; i < 256; ++i) flat.insert(flat.end(), {0x30, 0x80, 0xC0});
+    ASSERT_TRUE(stbi_write_jpg((dir / "a.jpg").c_str(), 16, 16, 3, flat.data(), 95));
+
+    ArgbImage image;
+    std::string error;
+    ImageFileType type{};
+    ASSERT_TRUE(loadImageFile((dir / "a.bmp").string(), image, error, &type)) << error;
+    EXPECT_EQ(type, ImageFileType::Bmp);
+    EXPECT_EQ(image.texels, (std::vector<uint32_t>{0xFFFF0000, 0xFF123456}));
+    ASSERT_TRUE(loadImageFile((dir / "a.png").string(), image, error, &type)) << error;
+    EXPECT_EQ(type, ImageFileType::Png);
+    EXPECT_EQ(image.texels, (std::vector<uint32_t>{0x80FF0000, 0xFF0000FF}));
+    ASSERT_TRUE(loadImageFile((dir / "a.jpg").string(), image, error, &type)) << error;
+    EXPECT_EQ(type, ImageFileType::Jpeg);
+    ASSERT_EQ(image.width * image.height, 256);
+    const uint32_t t = image.at(7, 7);  // lossy: near the flat colour
+    EXPECT_EQ(channel(t, 24), 255);
+    EXPECT_NEAR(channel(t, 16), 0x30, 6);
+    EXPECT_NEAR(channel(t, 8), 0x80, 6);
+    EXPECT_NEAR(channel(t, 0), 0xC0, 6);
+
+    dir.writeText("notes.bmp", "just some text");
+    EXPECT_FALSE(loadImageFile((dir / "notes.bmp").string(), image, error));
+    EXPECT_EQ(error, "not a BMP, JPEG or PNG image");
+}
+
+TEST(TextureFileLoad, MakesAKeyedPowerOfTwoTextureWithFilledMipLevels)
+{
+    TempDir dir;
+    // Left half colour, right half the key; a relative name far over 99 characters.
+    std::vector<uint32_t> texels(100 * 60);
+    for (size_t i = 0; i < texels.size(); ++i) texels[i] = i % 100 < 50 ? 0x204080 : 0x000000;
+    const std::string name = std::string(180, 'k') + ".bmp";
+    writeBmp(dir / name, 100, 60, texels);
+
+    WorkingDirectory cwd(dir.path());
+    DeviceScope device;
+    TextureFile file{name, nullptr};
+    file.load();
+    ASSERT_TRUE(file.texture);
+    Texture& texture = *file.texture;
+    EXPECT_EQ(device->calls, (std::vector<std::string>{"CreateTexture 128 64 0 0 21 1"}));
+    ASSERT_EQ(texture.levelCount(), 8u);
+    EXPECT_EQ(texture.width(7) * texture.height(7), 1u);
+    const uint8_t* bits = texture.lockRect(0).bits;
+    EXPECT_EQ(std::vector<uint8_t>(bits, bits + 4), (std::vector<uint8_t>{0x80, 0x40, 0x20, 0xFF}));  // B G R A
+    texture.unlockRect(0);
+    EXPECT_EQ(levelTexel(texture, 0, 127, 63), 0u);
+    EXPECT_EQ(levelTexel(texture, 3, 15, 7), 0u);
+    const uint32_t last = levelTexel(texture, 7, 0, 0);  // half covered
+    EXPECT_NEAR(channel(last, 24), 128, 2);
+    EXPECT_NEAR(channel(last, 0), 0x40, 2);
+}
+
+TEST(TextureFileLoad, UnloadableFileLeavesNoTextureAndWarnsOnce)
+{
+    DeviceScope device;
+    TextureFile file{"Graphic/no-such-picture.bmp", nullptr};
+    testing::internal::CaptureStderr();
+    file.load();
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(file.texture);
+    EXPECT_TRUE(device->calls.empty());
+    EXPECT_EQ(err, "zentrix: warning: cannot load texture Graphic/no-such-picture.bmp: No such file or directory\n");
+}

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// A 24-bit picture the generators draw into, rows from the top, R G B per pixel.
+struct RgbPicture {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> rgb;
+
+    RgbPicture(int w, int h) : width(w), height(h), rgb(size_t(w) * size_t(h) * 3, 0) {}
+    uint8_t* pixel(int x, int y) { return &rgb[(size_t(y) * size_t(width) + size_t(x)) * 3]; }
+    const uint8_t* pixel(int x, int y) const { return &rgb[(size_t(y) * size_t(width) + size_t(x)) * 3]; }
+};
+
+// An uncompressed bottom-up 24-bit BMP. False with error set when the file cannot be written.
+bool writeBmp24(const std::filesystem::path& path, const RgbPicture& picture, std::string& error);
