@@ -66,11 +66,11 @@ void IndexBuffer::unlock()
 
 // ---- Texture ----
 
-Texture::Texture(uint32_t width, uint32_t height, uint32_t levels, uint32_t usage, uint32_t format, uint32_t pool)
-    : width_(std::max(1u, width)), height_(std::max(1u, height)), usage_(usage), format_(format), pool_(pool)
+Texture::Texture(uint32_t w, uint32_t h, uint32_t levels, uint32_t usage, uint32_t format, uint32_t pool)
+    : width_(std::max(1u, w)), height_(std::max(1u, h)), usage_(usage), format_(format), pool_(pool)
 {
     uint32_t full = 1;
-    for (uint32_t w = width_, h = height_; w > 1 || h > 1; w = std::max(1u, w / 2), h = std::max(1u, h / 2)) ++full;
+    for (uint32_t lw = width_, lh = height_; lw > 1 || lh > 1; lw = std::max(1u, lw / 2), lh = std::max(1u, lh / 2)) ++full;
     const uint32_t count = (levels == 0 || levels > full) ? full : levels;
     levels_.resize(count);
     for (uint32_t i = 0; i < count; ++i) levels_[i].assign(size_t(width(i)) * height(i) * bytesPerTexel(), 0);
