@@ -122,6 +122,6 @@ Vec3 transformDirection(const Vec3& v, const Matrix4& m)
             v.x * m.m[0][2] + v.y * m.m[1][2] + v.z * m.m[2][2]};
 }
 
-float cosf32(float a) { return static_cast<float>(std::cos(static_cast<double>(a))); }
-float sinf32(float a) { return static_cast<float>(std::sin(static_cast<double>(a))); }
+float floatCos(float a) { return static_cast<float>(std::cos(static_cast<double>(a))); }
+float floatSin(float a) { return static_cast<float>(std::sin(static_cast<double>(a))); }
 float degToRad(float degrees) { return degrees * 3.1415927f / 180.0f; }

@@ -27,8 +27,8 @@ Vec3 transformPoint(const Vec3& p, const Matrix4& m);
 Vec3 transformDirection(const Vec3& v, const Matrix4& m);
 
 // Single-precision trigonometry: evaluated in double by the library, rounded to float.
-float cosf32(float a);
-float sinf32(float a);
+float floatCos(float a);
+float floatSin(float a);
 // degrees * 3.1415927f / 180, multiplying first.
 float degToRad(float degrees);
 
