@@ -1,0 +1,468 @@
+#include "platform/gl/gl_device.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/gl/gl_shaders.h"
+
+namespace {
+
+uint64_t nextSerial()
+{
+    static uint64_t serial = 0;
+    return ++serial;
+}
+
+GLenum bufferUsage(uint32_t usage) { return (usage & D3DUSAGE_DYNAMIC) ? GL_DYNAMIC_DRAW : GL_STATIC_DRAW; }
+
+// Buffers are uploaded through the copy-write target so the vertex array's bindings stay put.
+class GlVertexBuffer : public VertexBuffer {
+public:
+    GlVertexBuffer(uint32_t length, uint32_t usage, uint32_t fvf, uint32_t pool, std::shared_ptr<GlContextLife> life)
+        : VertexBuffer(length, usage, fvf, pool), life_(std::move(life))
+    {
+        glGenBuffers(1, &name_);
+        glBindBuffer(GL_COPY_WRITE_BUFFER, name_);
+        glBufferData(GL_COPY_WRITE_BUFFER, length, data(), bufferUsage(usage));
+    }
+    ~GlVertexBuffer() override
+    {
+        if (life_->alive) glDeleteBuffers(1, &name_);
+    }
+    GLuint name() const { return name_; }
+    uint64_t serial() const { return serial_; }
+
+protected:
+    void onUnlock(uint32_t offset, uint32_t size, bool discard) override
+    {
+        if (!life_->alive) return;
+        glBindBuffer(GL_COPY_WRITE_BUFFER, name_);
+        if (discard)  // a fresh store, so draws still reading the old one need not finish first
+            glBufferData(GL_COPY_WRITE_BUFFER, length(), data(), bufferUsage(usage()));
+        else
+            glBufferSubData(GL_COPY_WRITE_BUFFER, offset, size, data() + offset);
+    }
+
+private:
+    std::shared_ptr<GlContextLife> life_;
+    GLuint name_ = 0;
+    uint64_t serial_ = nextSerial();
+};
+
+class GlIndexBuffer : public IndexBuffer {
+public:
+    GlIndexBuffer(uint32_t length, uint32_t usage, uint32_t format, uint32_t pool, std::shared_ptr<GlContextLife> life)
+        : IndexBuffer(length, usage, format, pool), life_(std::move(life)), usage_(bufferUsage(usage))
+    {
+        glGenBuffers(1, &name_);
+        glBindBuffer(GL_COPY_WRITE_BUFFER, name_);
+        glBufferData(GL_COPY_WRITE_BUFFER, length, data(), usage_);
+    }
+    ~GlIndexBuffer() override
+    {
+        if (life_->alive) glDeleteBuffers(1, &name_);
+    }
+    GLuint name() const { return name_; }
+    uint64_t serial() const { return serial_; }
+
+protected:
+    void onUnlock() override
+    {
+        if (!life_->alive) return;
+        glBindBuffer(GL_COPY_WRITE_BUFFER, name_);
+        glBufferData(GL_COPY_WRITE_BUFFER, length(), data(), usage_);
+    }
+
+private:
+    std::shared_ptr<GlContextLife> life_;
+    GLenum usage_;
+    GLuint name_ = 0;
+    uint64_t serial_ = nextSerial();
+};
+
+struct GlPixelFormat {
+    GLenum format, type;
+    bool opaque;  // the format has no alpha: read it as 1
+};
+
+bool glPixelFormat(uint32_t format, GlPixelFormat& out)
+{
+    // 32-bit ARGB words are B, G, R, A in memory; the packed 16-bit ones hold B in the low bits.
+    switch (format) {
+    case D3DFMT_A8R8G8B8: out = {GL_BGRA, GL_UNSIGNED_BYTE, false}; return true;
+    case D3DFMT_X8R8G8B8: out = {GL_BGRA, GL_UNSIGNED_BYTE, true}; return true;
+    case D3DFMT_A4R4G4B4: out = {GL_BGRA, GL_UNSIGNED_SHORT_4_4_4_4_REV, false}; return true;
+    case D3DFMT_R5G6B5: out = {GL_RGB, GL_UNSIGNED_SHORT_5_6_5, true}; return true;
+    case D3DFMT_X1R5G5B5: out = {GL_BGRA, GL_UNSIGNED_SHORT_1_5_5_5_REV, true}; return true;
+    case D3DFMT_A1R5G5B5: out = {GL_BGRA, GL_UNSIGNED_SHORT_1_5_5_5_REV, false}; return true;
+    default: return false;
+    }
+}
+
+class GlTexture : public Texture {
+public:
+    GlTexture(uint32_t width, uint32_t height, uint32_t levels, uint32_t usage, uint32_t format, uint32_t pool,
+              const GlPixelFormat& pixels, std::shared_ptr<GlContextLife> life)
+        : Texture(width, height, levels, usage, format, pool), life_(std::move(life)), pixels_(pixels)
+    {
+        glGenTextures(1, &name_);
+        glBindTexture(GL_TEXTURE_2D, name_);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, 0);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, static_cast<GLint>(levelCount()) - 1);
+        if (pixels_.opaque) glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_A, GL_ONE);
+        // Every level exists from the start, so mip filters always find a complete texture.
+        for (uint32_t level = 0; level < levelCount(); ++level)
+            glTexImage2D(GL_TEXTURE_2D, static_cast<GLint>(level), GL_RGBA8, static_cast<GLsizei>(this->width(level)),
+                         static_cast<GLsizei>(this->height(level)), 0, pixels_.format, pixels_.type,
+                         levelData(level).data());
+    }
+    ~GlTexture() override
+    {
+        if (life_->alive) glDeleteTextures(1, &name_);
+    }
+    GLuint name() const { return name_; }
+
+protected:
+    void onUnlock(uint32_t level) override
+    {
+        if (!life_->alive) return;
+        glBindTexture(GL_TEXTURE_2D, name_);
+        glTexSubImage2D(GL_TEXTURE_2D, static_cast<GLint>(level), 0, 0, static_cast<GLsizei>(width(level)),
+                        static_cast<GLsizei>(height(level)), pixels_.format, pixels_.type, levelData(level).data());
+    }
+
+private:
+    std::shared_ptr<GlContextLife> life_;
+    GlPixelFormat pixels_;
+    GLuint name_ = 0;
+};
+
+GLenum primitiveMode(uint32_t primitiveType)
+{
+    switch (primitiveType) {
+    case D3DPT_POINTLIST: return GL_POINTS;
+    case D3DPT_LINELIST: return GL_LINES;
+    case D3DPT_LINESTRIP: return GL_LINE_STRIP;
+    case D3DPT_TRIANGLESTRIP: return GL_TRIANGLE_STRIP;
+    case D3DPT_TRIANGLEFAN: return GL_TRIANGLE_FAN;
+    default: return GL_TRIANGLES;
+    }
+}
+
+GLenum compareFunction(uint32_t func)
+{
+    // The interface numbers its comparisons in GL's order, from NEVER = 1 to ALWAYS = 8.
+    if (func < D3DCMP_NEVER || func > D3DCMP_ALWAYS) return GL_LEQUAL;
+    return GL_NEVER + (func - D3DCMP_NEVER);
+}
+
+GLenum blendFactor(uint32_t blend)
+{
+    static const GLenum factors[] = {GL_ZERO,      GL_ONE,       GL_SRC_COLOR,           GL_ONE_MINUS_SRC_COLOR,
+                                     GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA, GL_DST_ALPHA, GL_ONE_MINUS_DST_ALPHA,
+                                     GL_DST_COLOR, GL_ONE_MINUS_DST_COLOR, GL_SRC_ALPHA_SATURATE};
+    if (blend < D3DBLEND_ZERO || blend > std::size(factors)) return GL_ONE;
+    return factors[blend - D3DBLEND_ZERO];
+}
+
+GLenum minFilter(uint32_t min, uint32_t mip)
+{
+    const bool linear = min >= D3DTEXF_LINEAR;
+    if (mip == D3DTEXF_NONE) return linear ? GL_LINEAR : GL_NEAREST;
+    if (mip == D3DTEXF_POINT) return linear ? GL_LINEAR_MIPMAP_NEAREST : GL_NEAREST_MIPMAP_NEAREST;
+    return linear ? GL_LINEAR_MIPMAP_LINEAR : GL_NEAREST_MIPMAP_LINEAR;
+}
+
+const void* byteOffset(uint64_t offset) { return reinterpret_cast<const void*>(static_cast<uintptr_t>(offset)); }
+
+}  // namespace
+
+// ---- Life cycle ----
+
+GlDevice::GlDevice(SDL_Window* window, SDL_GLContext context)
+    : window_(window), context_(context), life_(std::make_shared<GlContextLife>())
+{
+}
+
+std::unique_ptr<GlDevice> GlDevice::create(SDL_Window* window, SDL_GLContext context, std::string& error)
+{
+    std::unique_ptr<GlDevice> device(new GlDevice(window, context));
+    if (!device->initialize(error)) {
+        device->context_ = nullptr;  // stays with the caller
+        return nullptr;
+    }
+    return device;
+}
+
+GlDevice::~GlDevice()
+{
+    if (context_) SDL_GL_MakeCurrent(window_, context_);
+    glDeleteSamplers(2, samplers_);
+    glDeleteBuffers(1, &stateBuffer_);
+    glDeleteVertexArrays(1, &vertexArray_);
+    glDeleteProgram(program_);
+    life_->alive = false;
+    if (context_) SDL_GL_DeleteContext(context_);
+}
+
+bool GlDevice::initialize(std::string& error)
+{
+    if (epoxy_gl_version() < 33) {
+        const int v = epoxy_gl_version();
+        error = "the OpenGL context offers version " + std::to_string(v / 10) + "." + std::to_string(v % 10) +
+                ", 3.3 is needed";
+        return false;
+    }
+    program_ = buildFixedFunctionProgram(error);
+    if (!program_) return false;
+    glUseProgram(program_);
+
+    glGenVertexArrays(1, &vertexArray_);
+    glBindVertexArray(vertexArray_);
+    glGenBuffers(1, &stateBuffer_);
+    glBindBuffer(GL_UNIFORM_BUFFER, stateBuffer_);
+    glBufferData(GL_UNIFORM_BUFFER, sizeof(ShaderState), nullptr, GL_DYNAMIC_DRAW);
+    glBindBufferBase(GL_UNIFORM_BUFFER, deviceStateBinding, stateBuffer_);
+    glGenSamplers(2, samplers_);
+    for (GLuint s = 0; s < 2; ++s) glBindSampler(static_cast<GLuint>(stageTextureUnit[s]), samplers_[s]);
+
+    // Texture rows and read-back rows are packed without padding.
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glPointSize(1.0f);
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxTextureSize_);
+    updateViewport();
+    applyPipelineState();
+    applySamplers();
+
+    const GLenum glError = glGetError();
+    if (glError != GL_NO_ERROR) {
+        error = "OpenGL error " + std::to_string(glError) + " while setting up the device";
+        return false;
+    }
+    return true;
+}
+
+void GlDevice::updateViewport()
+{
+    SDL_GL_GetDrawableSize(window_, &width_, &height_);
+    glViewport(0, 0, width_, height_);
+}
+
+// ---- Resources ----
+
+std::unique_ptr<VertexBuffer> GlDevice::createVertexBuffer(uint32_t length, uint32_t usage, uint32_t fvf, uint32_t pool)
+{
+    return std::make_unique<GlVertexBuffer>(length, usage, fvf, pool, life_);
+}
+
+std::unique_ptr<IndexBuffer> GlDevice::createIndexBuffer(uint32_t length, uint32_t usage, uint32_t format, uint32_t pool)
+{
+    if (format != D3DFMT_INDEX16) return nullptr;
+    return std::make_unique<GlIndexBuffer>(length, usage, format, pool, life_);
+}
+
+std::unique_ptr<Texture> GlDevice::createTexture(uint32_t width, uint32_t height, uint32_t levels, uint32_t usage,
+                                                 uint32_t format, uint32_t pool)
+{
+    GlPixelFormat pixels;
+    if (!glPixelFormat(format, pixels)) return nullptr;
+    const uint32_t limit = static_cast<uint32_t>(maxTextureSize_);
+    if (width == 0 || height == 0 || width > limit || height > limit) return nullptr;
+    return std::make_unique<GlTexture>(width, height, levels, usage, format, pool, pixels, life_);
+}
+
+// ---- Frame ----
+
+void GlDevice::clear(uint32_t flags, uint32_t argb, float z, uint32_t /*stencil*/)
+{
+    GLbitfield mask = 0;
+    if (flags & D3DCLEAR_TARGET) {
+        glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+        glClearColor(static_cast<float>((argb >> 16) & 0xFF) / 255.0f, static_cast<float>((argb >> 8) & 0xFF) / 255.0f,
+                     static_cast<float>(argb & 0xFF) / 255.0f, static_cast<float>(argb >> 24) / 255.0f);
+        mask |= GL_COLOR_BUFFER_BIT;
+    }
+    if (flags & D3DCLEAR_ZBUFFER) {
+        glDepthMask(GL_TRUE);
+        glClearDepth(std::clamp(z, 0.0f, 1.0f));
+        mask |= GL_DEPTH_BUFFER_BIT;
+    }
+    if (mask == 0) return;
+    glClear(mask);
+    applyPipelineState();  // the write masks again as the render states say
+}
+
+void GlDevice::beginScene()
+{
+    updateViewport();  // the window may have been resized since the last frame
+}
+
+void GlDevice::present() { SDL_GL_SwapWindow(window_); }
+
+bool GlDevice::readBackBuffer(RgbaImage& out)
+{
+    if (width_ <= 0 || height_ <= 0) return false;
+    std::vector<uint8_t> bottomUp(size_t(width_) * size_t(height_) * 4);
+    glReadBuffer(GL_BACK);
+    glReadPixels(0, 0, width_, height_, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp.data());
+    if (glGetError() != GL_NO_ERROR) return false;
+    out.width = width_;
+    out.height = height_;
+    out.pixels.resize(bottomUp.size());
+    const size_t row = size_t(width_) * 4;
+    for (int y = 0; y < height_; ++y)
+        std::memcpy(out.pixels.data() + size_t(y) * row, bottomUp.data() + size_t(height_ - 1 - y) * row, row);
+    // The back buffer is X8R8G8B8 to the game: whatever blending left in alpha is not picture.
+    for (size_t i = 3; i < out.pixels.size(); i += 4) out.pixels[i] = 255;
+    return true;
+}
+
+// ---- State ----
+
+void GlDevice::applyPipelineState()
+{
+    const uint32_t cull = renderState(D3DRS_CULLMODE);
+    if (cull == D3DCULL_CW || cull == D3DCULL_CCW) {
+        // Winding is judged as seen on screen. GL's window y points up, but the picture is the
+        // same, so screen-clockwise is GL-clockwise: culling CW keeps counter-clockwise fronts.
+        glEnable(GL_CULL_FACE);
+        glCullFace(GL_BACK);
+        glFrontFace(cull == D3DCULL_CW ? GL_CCW : GL_CW);
+    } else {
+        glDisable(GL_CULL_FACE);
+    }
+
+    if (renderState(D3DRS_ZENABLE) != D3DZB_FALSE)
+        glEnable(GL_DEPTH_TEST);
+    else
+        glDisable(GL_DEPTH_TEST);
+    glDepthFunc(compareFunction(renderState(D3DRS_ZFUNC)));
+    glDepthMask(renderState(D3DRS_ZWRITEENABLE) ? GL_TRUE : GL_FALSE);
+
+    if (renderState(D3DRS_ALPHABLENDENABLE))
+        glEnable(GL_BLEND);
+    else
+        glDisable(GL_BLEND);
+    glBlendFunc(blendFactor(renderState(D3DRS_SRCBLEND)), blendFactor(renderState(D3DRS_DESTBLEND)));
+
+    const uint32_t write = renderState(D3DRS_COLORWRITEENABLE);
+    glColorMask((write & 1) != 0, (write & 2) != 0, (write & 4) != 0, (write & 8) != 0);
+
+    const uint32_t fill = renderState(D3DRS_FILLMODE);
+    glPolygonMode(GL_FRONT_AND_BACK, fill == 1 ? GL_POINT : fill == 2 ? GL_LINE : GL_FILL);
+    pipelineDirty_ = false;
+}
+
+void GlDevice::applySamplers()
+{
+    for (uint32_t s = 0; s < 2; ++s) {
+        const uint32_t mag = samplerState(s, D3DSAMP_MAGFILTER);
+        glSamplerParameteri(samplers_[s], GL_TEXTURE_MAG_FILTER, mag >= D3DTEXF_LINEAR ? GL_LINEAR : GL_NEAREST);
+        glSamplerParameteri(samplers_[s], GL_TEXTURE_MIN_FILTER,
+                            static_cast<GLint>(minFilter(samplerState(s, D3DSAMP_MINFILTER), samplerState(s, D3DSAMP_MIPFILTER))));
+    }
+    samplersDirty_ = false;
+}
+
+void GlDevice::bindVertexInput(const VertexLayout& layout, uint64_t serial, GLuint buffer)
+{
+    VertexInputKey key;
+    key.buffer = serial;
+    key.offset = streamOffset();
+    key.stride = streamStride();
+    key.fvf = fvf();
+    key.texCoordIndex[0] = textureStageState(0, D3DTSS_TEXCOORDINDEX) & 0xFFFF;  // high bits: generation modes
+    key.texCoordIndex[1] = textureStageState(1, D3DTSS_TEXCOORDINDEX) & 0xFFFF;
+    if (key == vertexInputKey_) return;
+    vertexInputKey_ = key;
+
+    glBindBuffer(GL_ARRAY_BUFFER, buffer);
+    const GLsizei stride = static_cast<GLsizei>(key.stride);
+    auto attribute = [&](GLuint location, int offset, GLint size, GLenum type, GLboolean normalized) {
+        if (offset < 0) {
+            glDisableVertexAttribArray(location);
+            return false;
+        }
+        glEnableVertexAttribArray(location);
+        glVertexAttribPointer(location, size, type, normalized, stride, byteOffset(uint64_t(key.offset) + uint64_t(offset)));
+        return true;
+    };
+    attribute(attributePosition, 0, layout.positionSize, GL_FLOAT, GL_FALSE);
+    // Absent components read constants: no normal, a white diffuse colour, no specular.
+    if (!attribute(attributeNormal, layout.normal, 3, GL_FLOAT, GL_FALSE)) glVertexAttrib3f(attributeNormal, 0.0f, 0.0f, 0.0f);
+    if (!attribute(attributeDiffuse, layout.diffuse, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE))
+        glVertexAttrib4f(attributeDiffuse, 1.0f, 1.0f, 1.0f, 1.0f);
+    if (!attribute(attributeSpecular, layout.specular, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE))
+        glVertexAttrib4f(attributeSpecular, 0.0f, 0.0f, 0.0f, 0.0f);
+    for (uint32_t s = 0; s < 2; ++s) {
+        const uint32_t set = key.texCoordIndex[s];
+        const int offset = set < uint32_t(layout.texCoordCount) ? layout.texCoord[set] : -1;
+        if (!attribute(attributeTexCoord0 + s, offset, 2, GL_FLOAT, GL_FALSE))
+            glVertexAttrib4f(attributeTexCoord0 + s, 0.0f, 0.0f, 0.0f, 1.0f);
+    }
+}
+
+bool GlDevice::prepareDraw(int64_t firstVertex, int64_t vertexCount)
+{
+    auto* buffer = dynamic_cast<GlVertexBuffer*>(streamSource());
+    const VertexLayout layout = vertexLayout(fvf());
+    if (!buffer || !layout.valid || streamStride() == 0 || firstVertex < 0 || vertexCount <= 0) return false;
+    // GL does not check reads past a buffer's end; such a draw is dropped instead.
+    const int64_t end = int64_t(streamOffset()) + (firstVertex + vertexCount - 1) * int64_t(streamStride()) +
+                        int64_t(vertexSize(fvf()));
+    if (end > int64_t(buffer->length())) return false;
+
+    if (pipelineDirty_) applyPipelineState();
+    if (samplersDirty_) applySamplers();
+    bool hasTexture[2];
+    for (uint32_t s = 0; s < 2; ++s) {
+        const auto* t = dynamic_cast<const GlTexture*>(texture(s));
+        hasTexture[s] = t != nullptr;
+        glActiveTexture(GL_TEXTURE0 + static_cast<GLenum>(stageTextureUnit[s]));
+        glBindTexture(GL_TEXTURE_2D, t ? t->name() : 0);
+    }
+    const ShaderState state = gatherShaderState(*this, static_cast<float>(width_), static_cast<float>(height_), hasTexture);
+    if (!uploadedValid_ || std::memcmp(&state, &uploaded_, sizeof state) != 0) {
+        glBindBuffer(GL_UNIFORM_BUFFER, stateBuffer_);
+        glBufferData(GL_UNIFORM_BUFFER, sizeof state, &state, GL_DYNAMIC_DRAW);
+        uploaded_ = state;
+        uploadedValid_ = true;
+    }
+    bindVertexInput(layout, buffer->serial(), buffer->name());
+    return true;
+}
+
+// ---- Drawing ----
+
+void GlDevice::drawPrimitive(uint32_t primitiveType, uint32_t startVertex, uint32_t primitiveCount)
+{
+    const uint32_t count = verticesForPrimitives(primitiveType, primitiveCount);
+    if (count == 0 || !prepareDraw(startVertex, count)) return;
+    glDrawArrays(primitiveMode(primitiveType), static_cast<GLint>(startVertex), static_cast<GLsizei>(count));
+}
+
+void GlDevice::drawIndexedPrimitive(uint32_t primitiveType, int baseVertex, uint32_t /*minIndex*/,
+                                    uint32_t /*numVertices*/, uint32_t startIndex, uint32_t primitiveCount)
+{
+    auto* indexBuffer = dynamic_cast<GlIndexBuffer*>(indices());
+    const uint32_t count = verticesForPrimitives(primitiveType, primitiveCount);
+    if (!indexBuffer || count == 0 || (uint64_t(startIndex) + count) * 2 > indexBuffer->length()) return;
+    // The vertex range comes from the indices themselves rather than the caller's hint, so a
+    // wrong hint cannot make GL read outside the buffer.
+    const auto* first = reinterpret_cast<const uint8_t*>(indexBuffer->data()) + size_t(startIndex) * 2;
+    uint16_t lowest = 0xFFFF, highest = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        uint16_t index;
+        std::memcpy(&index, first + size_t(i) * 2, 2);
+        lowest = std::min(lowest, index);
+        highest = std::max(highest, index);
+    }
+    if (!prepareDraw(int64_t(baseVertex) + lowest, int64_t(highest) - lowest + 1)) return;
+    if (boundIndexSerial_ != indexBuffer->serial()) {
+        glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, indexBuffer->name());
+        boundIndexSerial_ = indexBuffer->serial();
+    }
+    glDrawElementsBaseVertex(primitiveMode(primitiveType), static_cast<GLsizei>(count), GL_UNSIGNED_SHORT,
+                             byteOffset(uint64_t(startIndex) * 2), baseVertex);
+}

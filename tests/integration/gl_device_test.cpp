@@ -1,0 +1,580 @@
+// The OpenGL device drawn off screen and read back pixel by pixel. Needs a GL 3.3 driver (Mesa
+// llvmpipe is enough); without one every test fails with the reason.
+
+#include <gtest/gtest.h>
+
+#include <SDL.h>
+#include <epoxy/gl.h>
+#include <stb_image.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "math/matrix4.h"
+#include "platform/gl/fixed_function.h"
+#include "platform/gl/gl_system.h"
+#include "platform/image/png_writer.h"
+
+namespace {
+
+constexpr int screenWidth = 64, screenHeight = 48;
+
+struct Display {
+    SDL_Window* window = nullptr;
+    std::string error;
+};
+
+// One off-screen window for the whole run; each test makes its own system and device on it.
+const Display& display()
+{
+    static const Display d = [] {
+        Display made;
+        SDL_SetHint(SDL_HINT_VIDEODRIVER, "offscreen");
+        if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+            made.error = std::string("SDL_Init(SDL_INIT_VIDEO) failed: ") + SDL_GetError();
+            return made;
+        }
+        setGlWindowAttributes();
+        made.window = SDL_CreateWindow("gl device test", 0, 0, screenWidth, screenHeight, SDL_WINDOW_OPENGL);
+        if (!made.window) made.error = std::string("SDL_CreateWindow failed: ") + SDL_GetError();
+        return made;
+    }();
+    return d;
+}
+
+PresentParameters windowedParameters()
+{
+    PresentParameters p{};
+    p.windowed = 1;
+    p.swapEffect = D3DSWAPEFFECT_DISCARD;
+    p.enableAutoDepthStencil = 1;
+    p.autoDepthStencilFormat = D3DFMT_D16;
+    return p;
+}
+
+struct ScreenVertex {
+    float x, y, z, rhw;
+    uint32_t diffuse;
+    float u0, v0, u1, v1;
+};
+constexpr uint32_t screenFvf = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX2;
+
+struct LitVertex {
+    float x, y, z, nx, ny, nz;
+    uint32_t diffuse;
+};
+constexpr uint32_t litFvf = D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_DIFFUSE;
+
+struct Rgb {
+    int r, g, b;
+};
+
+::testing::AssertionResult near(const Rgb& got, const Rgb& want, int tolerance = 0)
+{
+    if (std::abs(got.r - want.r) <= tolerance && std::abs(got.g - want.g) <= tolerance &&
+        std::abs(got.b - want.b) <= tolerance)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "got (" << got.r << ", " << got.g << ", " << got.b << "), want (" << want.r
+                                         << ", " << want.g << ", " << want.b << ") +-" << tolerance;
+}
+
+const Rgb black{0, 0, 0}, white{255, 255, 255}, red{255, 0, 0}, green{0, 255, 0}, blue{0, 0, 255};
+
+class GlDeviceTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NE(nullptr, display().window) << "no OpenGL window: " << display().error;
+        system = createGlGraphicsSystem(display().window, true);
+        PresentParameters p = windowedParameters();
+        device = system->createDevice(D3DDEVTYPE_HAL, display().window, D3DCREATE_SOFTWARE_VERTEXPROCESSING, p);
+        ASSERT_NE(nullptr, device) << system->lastError();
+        device->setRenderState(D3DRS_LIGHTING, 0);
+        device->setRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+        device->clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.0f, 0);
+    }
+    void TearDown() override
+    {
+        buffers.clear();
+        textures.clear();
+        device.reset();
+    }
+
+    template <class V>
+    VertexBuffer* vertexBuffer(uint32_t fvf, const std::vector<V>& vertices)
+    {
+        const auto bytes = uint32_t(vertices.size() * sizeof(V));
+        buffers.push_back(device->createVertexBuffer(bytes, D3DUSAGE_WRITEONLY, fvf, D3DPOOL_MANAGED));
+        std::memcpy(buffers.back()->lock(0, 0, 0), vertices.data(), bytes);
+        buffers.back()->unlock();
+        return buffers.back().get();
+    }
+    template <class V>
+    void draw(uint32_t fvf, uint32_t type, uint32_t count, const std::vector<V>& vertices)
+    {
+        device->setStreamSource(0, vertexBuffer(fvf, vertices), 0, sizeof(V));
+        device->setFVF(fvf);
+        device->drawPrimitive(type, 0, count);
+    }
+    static std::vector<ScreenVertex> rectVertices(float x0, float y0, float x1, float y1, uint32_t argb, float z = 0.5f,
+                                                  float uv = 1.0f)
+    {
+        // The second coordinate set stays on (0.75, 0.5) throughout.
+        return {{x0, y0, z, 1, argb, 0, 0, 0.75f, 0.5f}, {x1, y0, z, 1, argb, uv, 0, 0.75f, 0.5f},
+                {x0, y1, z, 1, argb, 0, uv, 0.75f, 0.5f}, {x1, y1, z, 1, argb, uv, uv, 0.75f, 0.5f}};
+    }
+    void rect(float x0, float y0, float x1, float y1, uint32_t argb, float z = 0.5f, float uv = 1.0f)
+    {
+        draw(screenFvf, D3DPT_TRIANGLESTRIP, 2, rectVertices(x0, y0, x1, y1, argb, z, uv));
+    }
+    // levels[i] holds level i's texels, rows top to bottom.
+    template <class T>
+    Texture* texture(uint32_t width, uint32_t height, uint32_t format, const std::vector<std::vector<T>>& levels)
+    {
+        textures.push_back(device->createTexture(width, height, uint32_t(levels.size()), 0, format, D3DPOOL_MANAGED));
+        for (uint32_t i = 0; i < levels.size(); ++i) {
+            std::memcpy(textures.back()->lockRect(i).bits, levels[i].data(), levels[i].size() * sizeof(T));
+            textures.back()->unlockRect(i);
+        }
+        return textures.back().get();
+    }
+    RgbaImage frame()
+    {
+        RgbaImage image;
+        EXPECT_TRUE(device->readBackBuffer(image));
+        return image;
+    }
+    static Rgb at(const RgbaImage& image, int x, int y)
+    {
+        const uint8_t* p = &image.pixels[(size_t(y) * size_t(image.width) + size_t(x)) * 4];
+        return {p[0], p[1], p[2]};
+    }
+
+    std::unique_ptr<GraphicsSystem> system;
+    std::unique_ptr<GraphicsDevice> device;
+    std::vector<std::unique_ptr<VertexBuffer>> buffers;
+    std::vector<std::unique_ptr<Texture>> textures;
+};
+
+}  // namespace
+
+// ---- Creation ----
+
+TEST(GlSystemTest, SoftwareRendererRefusesHardwareModesAndExplainsWhy)
+{
+    ASSERT_NE(nullptr, display().window) << "no OpenGL window: " << display().error;
+    auto system = createGlGraphicsSystem(display().window, true);
+    PresentParameters p = windowedParameters();
+    auto hardware = system->createDevice(D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, p);
+    ASSERT_NE(nullptr, SDL_GL_GetCurrentContext()) << system->lastError();
+    const std::string renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
+    if (!isSoftwareRenderer(renderer)) {
+        EXPECT_NE(nullptr, hardware) << system->lastError();
+        GTEST_SKIP() << "hardware renderer " << renderer << " accepts every mode";
+    }
+    EXPECT_EQ(nullptr, hardware);
+    EXPECT_NE(std::string::npos, system->lastError().find(renderer)) << system->lastError();
+    EXPECT_EQ(nullptr, system->createDevice(D3DDEVTYPE_HAL, nullptr, D3DCREATE_MIXED_VERTEXPROCESSING, p));
+
+    // The context made for the refused attempts serves the software one.
+    auto software = system->createDevice(D3DDEVTYPE_HAL, nullptr, D3DCREATE_SOFTWARE_VERTEXPROCESSING, p);
+    ASSERT_NE(nullptr, software) << system->lastError();
+    EXPECT_EQ(uint32_t(screenWidth), p.backBufferWidth);
+    EXPECT_EQ(uint32_t(screenHeight), p.backBufferHeight);
+}
+
+TEST(GlSystemTest, AdapterModeAndFormatPairs)
+{
+    ASSERT_NE(nullptr, display().window) << "no OpenGL window: " << display().error;
+    auto system = createGlGraphicsSystem(display().window, true);
+    DisplayMode mode{};
+    ASSERT_TRUE(system->adapterDisplayMode(mode)) << system->lastError();
+    EXPECT_GT(mode.width, 0u);
+    EXPECT_TRUE(mode.format == D3DFMT_X8R8G8B8 || mode.format == D3DFMT_R5G6B5 || mode.format == D3DFMT_X1R5G5B5);
+    EXPECT_TRUE(system->checkDeviceType(D3DDEVTYPE_HAL, mode.format, mode.format, false));
+    EXPECT_TRUE(system->checkDeviceType(D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8, D3DFMT_UNKNOWN, true));
+    EXPECT_FALSE(system->checkDeviceType(D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8, D3DFMT_R5G6B5, false));
+}
+
+TEST(GlSystemTest, WindowWithoutOpenGlReportsTheSdlError)
+{
+    ASSERT_NE(nullptr, display().window) << "no OpenGL window: " << display().error;
+    SDL_Window* plain = SDL_CreateWindow("plain", 0, 0, 16, 16, 0);
+    ASSERT_NE(nullptr, plain) << SDL_GetError();
+    auto system = createGlGraphicsSystem(plain, true);
+    PresentParameters p = windowedParameters();
+    EXPECT_EQ(nullptr, system->createDevice(D3DDEVTYPE_HAL, plain, D3DCREATE_SOFTWARE_VERTEXPROCESSING, p));
+    const std::string error = system->lastError();
+    EXPECT_NE(std::string::npos, error.find("SDL_GL_CreateContext failed: ")) << error;
+    EXPECT_GT(error.size(), error.find("failed: ") + 8) << "SDL's reason is missing: " << error;
+    system.reset();
+    SDL_DestroyWindow(plain);
+}
+
+// ---- Frame and rasterisation rules ----
+
+TEST_F(GlDeviceTest, ClearIsExactAndReadBackStartsAtTheTopRow)
+{
+    device->clear(D3DCLEAR_TARGET, 0xFF336699, 1.0f, 0);
+    rect(-0.5f, -0.5f, 64.0f, 1.5f, 0xFFFF0000);  // rows 0 and 1
+    const RgbaImage image = frame();
+    ASSERT_EQ(screenWidth, image.width);
+    ASSERT_EQ(screenHeight, image.height);
+    EXPECT_TRUE(near(at(image, 5, 0), red));
+    EXPECT_TRUE(near(at(image, 5, 1), red));
+    EXPECT_TRUE(near(at(image, 5, 2), {0x33, 0x66, 0x99}));
+    EXPECT_TRUE(near(at(image, 63, 47), {0x33, 0x66, 0x99}));
+}
+
+TEST_F(GlDeviceTest, ScreenVerticesHitPixelsWhoseCentresLieInside)
+{
+    // Centres are on integer coordinates: x in [4.3, 9.3) covers columns 5..9, y rows 3..7.
+    rect(4.3f, 2.6f, 9.3f, 7.6f, 0xFFFFFFFF);
+    draw(screenFvf, D3DPT_POINTLIST, 2,
+         std::vector<ScreenVertex>{{20, 30, 0.5f, 1, 0xFF00FF00, 0, 0, 0, 0}, {40, 10, 0.5f, 1, 0xFF00FF00, 0, 0, 0, 0}});
+    const RgbaImage image = frame();
+    for (int y = 0; y < 12; ++y)
+        for (int x = 0; x < 14; ++x) {
+            const bool inside = x >= 5 && x <= 9 && y >= 3 && y <= 7;
+            EXPECT_TRUE(near(at(image, x, y), inside ? white : black)) << "pixel " << x << ", " << y;
+        }
+    for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx) {
+            const Rgb want = dx == 0 && dy == 0 ? green : black;
+            EXPECT_TRUE(near(at(image, 20 + dx, 30 + dy), want)) << dx << ", " << dy;
+            EXPECT_TRUE(near(at(image, 40 + dx, 10 + dy), want)) << dx << ", " << dy;
+        }
+}
+
+TEST_F(GlDeviceTest, CullModesJudgeWindingOnScreen)
+{
+    // With y pointing down, the left triangle turns clockwise and the right one counter-clockwise.
+    const std::vector<ScreenVertex> triangles = {
+        {10, 10, 0.5f, 1, 0xFFFFFFFF, 0, 0, 0, 0}, {30, 10, 0.5f, 1, 0xFFFFFFFF, 0, 0, 0, 0},
+        {10, 30, 0.5f, 1, 0xFFFFFFFF, 0, 0, 0, 0}, {40, 10, 0.5f, 1, 0xFFFFFFFF, 0, 0, 0, 0},
+        {40, 30, 0.5f, 1, 0xFFFFFFFF, 0, 0, 0, 0}, {60, 10, 0.5f, 1, 0xFFFFFFFF, 0, 0, 0, 0}};
+    struct Case {
+        uint32_t mode;
+        bool clockwiseShown, counterClockwiseShown;
+    };
+    for (const Case c : {Case{D3DCULL_CW, false, true}, Case{D3DCULL_CCW, true, false}, Case{D3DCULL_NONE, true, true}}) {
+        device->clear(D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+        device->setRenderState(D3DRS_CULLMODE, c.mode);
+        draw(screenFvf, D3DPT_TRIANGLELIST, 2, triangles);
+        const RgbaImage image = frame();
+        EXPECT_TRUE(near(at(image, 15, 15), c.clockwiseShown ? white : black)) << "cull mode " << c.mode;
+        EXPECT_TRUE(near(at(image, 45, 15), c.counterClockwiseShown ? white : black)) << "cull mode " << c.mode;
+    }
+}
+
+TEST_F(GlDeviceTest, TransformsAreRowVectorsTimesWorldViewProjection)
+{
+    Matrix4 world = identity();
+    world(3, 0) = 1.0f;
+    world(3, 1) = 0.5f;
+    const Matrix4 view = lookAtLH({0.0f, 0.0f, -5.0f}, {0.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f});
+    const Matrix4 projection = perspectiveFovLH(piF / 4.0f, float(screenWidth) / float(screenHeight), 1.0f, 100.0f);
+    device->setTransform(D3DTS_WORLD, world);
+    device->setTransform(D3DTS_VIEW, view);
+    device->setTransform(D3DTS_PROJECTION, projection);
+    const std::vector<LitVertex> triangle = {{-0.5f, -0.5f, 0, 0, 0, 0, 0xFFFFFFFF},
+                                             {0.0f, 0.5f, 0, 0, 0, 0, 0xFFFFFFFF},
+                                             {0.5f, -0.5f, 0, 0, 0, 0, 0xFFFFFFFF}};
+    draw(litFvf, D3DPT_TRIANGLELIST, 1, triangle);
+
+    // Where the model origin lands: (0, 0, 0, 1) x World x View x Projection.
+    const Matrix4 all = world * view * projection;
+    const float w = all(3, 3);
+    const int px = int((all(3, 0) / w + 1.0f) * 0.5f * screenWidth);
+    const int py = int((1.0f - all(3, 1) / w) * 0.5f * screenHeight);
+    ASSERT_GT(px, screenWidth / 2 + 4);  // clearly off centre, so a mirrored result cannot pass
+    ASSERT_LT(py, screenHeight / 2 - 4);
+    const RgbaImage image = frame();
+    EXPECT_TRUE(near(at(image, px, py), white)) << px << ", " << py;
+    EXPECT_TRUE(near(at(image, screenWidth - 1 - px, py), black));
+    EXPECT_TRUE(near(at(image, px, screenHeight - 1 - py), black));
+
+    // Depth runs over [0, w]: a triangle between the eye and the near plane is clipped away
+    // (at view depth 0.8 it would survive GL's [-w, w] unconverted).
+    device->clear(D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+    device->setTransform(D3DTS_WORLD, identity());
+    draw(litFvf, D3DPT_TRIANGLELIST, 1,
+         std::vector<LitVertex>{{-3, -3, -4.2f, 0, 0, 0, 0xFFFFFFFF}, {0, 3, -4.2f, 0, 0, 0, 0xFFFFFFFF},
+                                {3, -3, -4.2f, 0, 0, 0, 0xFFFFFFFF}});
+    EXPECT_TRUE(near(at(frame(), screenWidth / 2, screenHeight / 2), black));
+}
+
+TEST_F(GlDeviceTest, DepthTestAndDepthWrites)
+{
+    struct Case {
+        uint32_t zEnable, zWrite;
+        Rgb shown;
+    };
+    for (const Case c : {Case{D3DZB_TRUE, 1, red}, Case{D3DZB_FALSE, 1, green}, Case{D3DZB_TRUE, 0, green}}) {
+        device->clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.0f, 0);
+        device->setRenderState(D3DRS_ZENABLE, c.zEnable);
+        device->setRenderState(D3DRS_ZWRITEENABLE, c.zWrite);
+        rect(0, 0, 20, 20, 0xFFFF0000, 0.2f);
+        rect(0, 0, 20, 20, 0xFF00FF00, 0.8f);
+        EXPECT_TRUE(near(at(frame(), 10, 10), c.shown)) << "z enable " << c.zEnable << ", z write " << c.zWrite;
+    }
+}
+
+// ---- Lighting ----
+
+TEST_F(GlDeviceTest, DirectionalLightsShadeByNormalAndMaterial)
+{
+    // Identity view and projection: the triangle covers the screen at depth 0.5, facing the eye.
+    Material material{};
+    material.diffuse = {0.5f, 0.5f, 0.5f, 1.0f};
+    material.ambient = {0.4f, 0.4f, 0.4f, 1.0f};
+    device->setMaterial(material);
+    device->setRenderState(D3DRS_LIGHTING, 1);
+    device->setRenderState(D3DRS_AMBIENT, 0x00404040);  // adds 64/255 * 0.4 = 0.1004
+    const float s60 = 0.8660254f;
+    struct Case {
+        const char* what;
+        Vec3 direction;
+        float lightLevel;
+        int lights;
+        float scale;
+        uint32_t vertexColor;
+        uint32_t colorVertex;
+        Rgb want;
+    };
+    const Case cases[] = {
+        {"head-on", {0, 0, 1}, 1.0f, 1, 1.0f, 0xFFFFFFFF, 0, {153, 153, 153}},
+        {"at 60 degrees", {s60, 0, 0.5f}, 1.0f, 1, 1.0f, 0xFFFFFFFF, 0, {89, 89, 89}},
+        {"from behind", {0, 0, -1}, 1.0f, 1, 1.0f, 0xFFFFFFFF, 0, {26, 26, 26}},
+        {"two half lights", {0, 0, 1}, 0.5f, 2, 1.0f, 0xFFFFFFFF, 0, {153, 153, 153}},
+        {"normal scaled by world", {0, 0, 1}, 1.0f, 1, 0.5f, 0xFFFFFFFF, 0, {89, 89, 89}},
+        {"vertex colour", {0, 0, 1}, 1.0f, 1, 1.0f, 0xFFFF0000, 1, {255, 26, 26}},
+    };
+    for (const Case& c : cases) {
+        device->clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.0f, 0);
+        Light light{};
+        light.type = D3DLIGHT_DIRECTIONAL;
+        light.diffuse = {c.lightLevel, c.lightLevel, c.lightLevel, 1.0f};
+        light.direction = c.direction;
+        for (uint32_t i = 0; i < 2; ++i) {
+            device->setLight(i, light);
+            device->lightEnable(i, i < uint32_t(c.lights));
+        }
+        Matrix4 world = identity();
+        world(0, 0) = world(1, 1) = world(2, 2) = c.scale;
+        device->setTransform(D3DTS_WORLD, world);
+        device->setRenderState(D3DRS_COLORVERTEX, c.colorVertex);
+        const float r = 3.0f / c.scale, z = 0.5f / c.scale;
+        draw(litFvf, D3DPT_TRIANGLELIST, 1,
+             std::vector<LitVertex>{{-r, -r, z, 0, 0, -1, c.vertexColor}, {-r, r, z, 0, 0, -1, c.vertexColor},
+                                    {r, -r, z, 0, 0, -1, c.vertexColor}});
+        EXPECT_TRUE(near(at(frame(), 10, 40), c.want, 1)) << c.what;
+    }
+
+    // Unlit, a format without colour draws white.
+    device->setRenderState(D3DRS_LIGHTING, 0);
+    device->setTransform(D3DTS_WORLD, identity());
+    struct Position {
+        float x, y, z;
+    };
+    draw(D3DFVF_XYZ, D3DPT_TRIANGLELIST, 1, std::vector<Position>{{-3, -3, 0.4f}, {-3, 3, 0.4f}, {3, -3, 0.4f}});
+    EXPECT_TRUE(near(at(frame(), 10, 40), white));
+}
+
+// ---- Texture stages and samplers ----
+
+TEST_F(GlDeviceTest, StageOperationsCombineTextureAndDiffuse)
+{
+    Texture* brown = texture<uint32_t>(2, 2, D3DFMT_A8R8G8B8, {{0xFF804020, 0xFF804020, 0xFF804020, 0xFF804020}});
+    struct Case {
+        uint32_t op, arg1, arg2;
+        bool bound;
+        Rgb want;
+    };
+    const Case cases[] = {
+        {D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE, true, {64, 32, 16}},
+        {D3DTOP_ADD, D3DTA_TEXTURE, D3DTA_CURRENT, true, {255, 192, 160}},
+        {D3DTOP_ADDSIGNED, D3DTA_TEXTURE, D3DTA_DIFFUSE, true, {129, 65, 33}},
+        {D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_DIFFUSE, true, {128, 64, 32}},
+        {D3DTOP_SELECTARG2, D3DTA_TEXTURE, D3DTA_DIFFUSE, true, {128, 128, 128}},
+        {D3DTOP_DISABLE, D3DTA_TEXTURE, D3DTA_DIFFUSE, true, {128, 128, 128}},
+        {D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_DIFFUSE, false, white},  // no texture reads white
+        {D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE, false, {128, 128, 128}},
+    };
+    for (const Case& c : cases) {
+        device->setTexture(0, c.bound ? brown : nullptr);
+        device->setTextureStageState(0, D3DTSS_COLOROP, c.op);
+        device->setTextureStageState(0, D3DTSS_COLORARG1, c.arg1);
+        device->setTextureStageState(0, D3DTSS_COLORARG2, c.arg2);
+        rect(0, 0, 8, 8, 0xFF808080);
+        EXPECT_TRUE(near(at(frame(), 4, 4), c.want, 1)) << "op " << c.op << (c.bound ? "" : " without texture");
+    }
+}
+
+TEST_F(GlDeviceTest, SecondStageModulatesAndCoordinateSetsAreChosenPerStage)
+{
+    // Set 0 samples the red left texel, set 1 the blue right one.
+    device->setTexture(0, texture<uint32_t>(2, 1, D3DFMT_A8R8G8B8, {{0xFFFF0000, 0xFF0000FF}}));
+    device->setTexture(1, texture<uint32_t>(1, 1, D3DFMT_X8R8G8B8, {{0x00808080}}));
+    device->setTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+    device->setTextureStageState(1, D3DTSS_COLOROP, D3DTOP_MODULATE);
+    device->setTextureStageState(1, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+    device->setTextureStageState(1, D3DTSS_COLORARG2, D3DTA_CURRENT);
+    rect(0, 0, 8, 8, 0xFFFFFFFF, 0.5f, 0.25f);
+    EXPECT_TRUE(near(at(frame(), 4, 4), {128, 0, 0}, 1));
+    device->setTextureStageState(0, D3DTSS_TEXCOORDINDEX, 1);
+    rect(0, 0, 8, 8, 0xFFFFFFFF, 0.5f, 0.25f);
+    EXPECT_TRUE(near(at(frame(), 4, 4), {0, 0, 128}, 1));
+}
+
+TEST_F(GlDeviceTest, MipFilterChoosesLevels)
+{
+    Texture* chain = texture<uint32_t>(4, 4, D3DFMT_X8R8G8B8,
+                                       {std::vector<uint32_t>(16, 0xFF0000), std::vector<uint32_t>(4, 0x00FF00), {0x0000FF}});
+    ASSERT_EQ(3u, chain->levelCount());
+    device->setTexture(0, chain);
+    device->setTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+    struct Case {
+        float texelsPerPixel;
+        uint32_t mip;
+        Rgb want;
+    };
+    for (const Case c : {Case{4, D3DTEXF_NONE, red}, Case{4, D3DTEXF_POINT, blue}, Case{2, D3DTEXF_POINT, green},
+                         Case{4, D3DTEXF_LINEAR, blue}, Case{1, D3DTEXF_LINEAR, red}}) {
+        device->setSamplerState(0, D3DSAMP_MIPFILTER, c.mip);
+        // 8 pixels wide; texture coordinates repeat so each pixel spans texelsPerPixel texels.
+        rect(-0.5f, -0.5f, 7.5f, 7.5f, 0xFFFFFFFF, 0.5f, 8.0f * c.texelsPerPixel / 4.0f);
+        EXPECT_TRUE(near(at(frame(), 3, 3), c.want, 1)) << c.texelsPerPixel << " texels a pixel, mip filter " << c.mip;
+    }
+}
+
+TEST_F(GlDeviceTest, AlphaFromTexturesBlendsAndTests)
+{
+    // One texel per pixel in columns 10..13: colour-keyed, opaque, just over half, just under.
+    device->setTexture(0, texture<uint32_t>(4, 1, D3DFMT_A8R8G8B8, {{0x00FF0000, 0xFFFF0000, 0x80FF0000, 0x7FFF0000}}));
+    device->clear(D3DCLEAR_TARGET, 0xFF0000FF, 1.0f, 0);
+    device->setRenderState(D3DRS_ALPHABLENDENABLE, 1);
+    device->setRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+    device->setRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+    rect(9.5f, 0, 13.5f, 4, 0xFFFFFFFF, 0.2f);
+    RgbaImage image = frame();
+    EXPECT_TRUE(near(at(image, 10, 2), blue));
+    EXPECT_TRUE(near(at(image, 11, 2), red));
+    EXPECT_TRUE(near(at(image, 12, 2), {128, 0, 127}, 1));
+
+    // The alpha test discards whole fragments: no colour and no depth.
+    device->clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF0000FF, 1.0f, 0);
+    device->setRenderState(D3DRS_ALPHABLENDENABLE, 0);
+    device->setRenderState(D3DRS_ALPHATESTENABLE, 1);
+    device->setRenderState(D3DRS_ALPHAREF, 0x80);
+    device->setRenderState(D3DRS_ALPHAFUNC, D3DCMP_GREATEREQUAL);
+    rect(9.5f, 0, 13.5f, 4, 0xFFFFFFFF, 0.2f);
+    device->setTexture(0, nullptr);
+    device->setRenderState(D3DRS_ALPHATESTENABLE, 0);
+    rect(0, 0, 20, 4, 0xFF00FF00, 0.8f);
+    image = frame();
+    EXPECT_TRUE(near(at(image, 10, 2), green));
+    EXPECT_TRUE(near(at(image, 11, 2), red));
+    EXPECT_TRUE(near(at(image, 12, 2), red));
+    EXPECT_TRUE(near(at(image, 13, 2), green));
+}
+
+TEST_F(GlDeviceTest, PackedFormatsKeepChannelOrderAndAlpha)
+{
+    device->setRenderState(D3DRS_ALPHABLENDENABLE, 1);
+    device->setRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+    device->setRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+    // A4R4G4B4: red at alpha 8/15, then opaque green. X8R8G8B8: the alpha byte is ignored.
+    device->setTexture(0, texture<uint16_t>(2, 1, D3DFMT_A4R4G4B4, {{0x8F00, 0xF0F0}}));
+    rect(-0.5f, 0, 1.5f, 4, 0xFFFFFFFF);
+    device->setTexture(0, texture<uint32_t>(1, 1, D3DFMT_X8R8G8B8, {{0x000000FF}}));
+    rect(1.5f, 0, 2.5f, 4, 0xFFFFFFFF);
+    const RgbaImage image = frame();
+    EXPECT_TRUE(near(at(image, 0, 2), {136, 0, 0}, 1));
+    EXPECT_TRUE(near(at(image, 1, 2), green));
+    EXPECT_TRUE(near(at(image, 2, 2), blue));
+}
+
+// ---- State blocks, buffers, indices ----
+
+TEST_F(GlDeviceTest, StateBlockReappliesCapturedStates)
+{
+    device->beginStateBlock();
+    device->setRenderState(D3DRS_CULLMODE, D3DCULL_CCW);
+    std::unique_ptr<StateBlock> block = device->endStateBlock();
+    EXPECT_EQ(D3DCULL_NONE, device->renderState(D3DRS_CULLMODE));  // recorded, not set
+
+    device->setRenderState(D3DRS_CULLMODE, D3DCULL_CW);
+    block->capture();
+    device->setRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    block->apply();
+    EXPECT_EQ(D3DCULL_CW, device->renderState(D3DRS_CULLMODE));
+    // Clockwise on screen, so culled now.
+    draw(screenFvf, D3DPT_TRIANGLELIST, 1,
+         std::vector<ScreenVertex>{{10, 10, 0.5f, 1, 0xFFFFFFFF, 0, 0, 0, 0},
+                                   {30, 10, 0.5f, 1, 0xFFFFFFFF, 0, 0, 0, 0},
+                                   {10, 30, 0.5f, 1, 0xFFFFFFFF, 0, 0, 0, 0}});
+    EXPECT_TRUE(near(at(frame(), 15, 15), black));
+}
+
+TEST_F(GlDeviceTest, BufferUpdatesStreamOffsetsAndIndexedDraws)
+{
+    std::vector<ScreenVertex> vertices = rectVertices(0, 0, 10, 10, 0xFFFF0000);
+    for (const ScreenVertex& v : rectVertices(20, 0, 30, 10, 0xFF00FF00)) vertices.push_back(v);
+    VertexBuffer* buffer = vertexBuffer(screenFvf, vertices);
+    const uint32_t stride = sizeof(ScreenVertex);
+    device->setFVF(screenFvf);
+    device->setStreamSource(0, buffer, 4 * stride, stride);
+    device->drawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2);
+    RgbaImage image = frame();
+    EXPECT_TRUE(near(at(image, 5, 5), black));
+    EXPECT_TRUE(near(at(image, 25, 5), green));
+
+    // A partial lock uploads its range; a discarding lock a whole new store.
+    auto* locked = reinterpret_cast<ScreenVertex*>(buffer->lock(4 * stride, 4 * stride, 0));
+    for (int i = 0; i < 4; ++i) locked[i].diffuse = 0xFF0000FF;
+    buffer->unlock();
+    device->drawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2);
+    EXPECT_TRUE(near(at(frame(), 25, 5), blue));
+    locked = reinterpret_cast<ScreenVertex*>(buffer->lock(0, 0, D3DLOCK_DISCARD));
+    for (int i = 4; i < 8; ++i) locked[i].diffuse = 0xFFFFFFFF;
+    buffer->unlock();
+    device->drawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2);
+    EXPECT_TRUE(near(at(frame(), 25, 5), white));
+
+    // Indices 6..11 name the quad's corners 0..3; base vertex 4 moves them to the second quad.
+    device->clear(D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+    auto indices = device->createIndexBuffer(24, D3DUSAGE_WRITEONLY, D3DFMT_INDEX16, D3DPOOL_MANAGED);
+    const uint16_t list[12] = {3, 3, 3, 3, 3, 3, 0, 1, 2, 1, 3, 2};
+    std::memcpy(indices->lock(0, 0, 0), list, sizeof list);
+    indices->unlock();
+    device->setIndices(indices.get());
+    device->setStreamSource(0, buffer, 0, stride);
+    device->drawIndexedPrimitive(D3DPT_TRIANGLELIST, 4, 0, 4, 6, 2);
+    image = frame();
+    EXPECT_TRUE(near(at(image, 5, 5), black));
+    EXPECT_TRUE(near(at(image, 25, 5), white));
+    device->setIndices(nullptr);
+}
+
+TEST_F(GlDeviceTest, ScreenshotRoundTripsThroughPng)
+{
+    device->clear(D3DCLEAR_TARGET, 0xFF204060, 1.0f, 0);
+    rect(0, 0, 16, 8, 0xFFFF8000);
+    const RgbaImage shot = frame();
+    const std::string path = (std::filesystem::temp_directory_path() / "zentrix_gl_device_test.png").string();
+    std::string error;
+    ASSERT_TRUE(writePng(path, shot, error)) << error;
+
+    int w = 0, h = 0, channels = 0;
+    stbi_uc* loaded = stbi_load(path.c_str(), &w, &h, &channels, 4);
+    ASSERT_NE(nullptr, loaded) << stbi_failure_reason();
+    EXPECT_EQ(shot.width, w);
+    EXPECT_EQ(shot.height, h);
+    EXPECT_EQ(0, std::memcmp(loaded, shot.pixels.data(), shot.pixels.size()));
+    stbi_image_free(loaded);
+    std::filesystem::remove(path);
+
+    EXPECT_FALSE(writePng("/nonexistent-dir/shot.png", shot, error));
+    EXPECT_NE(std::string::npos, error.find("/nonexistent-dir/shot.png")) << error;
+}

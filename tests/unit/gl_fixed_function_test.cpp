@@ -1,0 +1,92 @@
+#include <gtest/gtest.h>
+
+#include "platform/gl/fixed_function.h"
+#include "support/recording_device.h"
+
+TEST(VertexLayoutTest, ComponentsFollowTheFixedOrder)
+{
+    const uint32_t fvf = D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_DIFFUSE | D3DFVF_SPECULAR | D3DFVF_TEX2;
+    const VertexLayout l = vertexLayout(fvf);
+    ASSERT_TRUE(l.valid);
+    EXPECT_FALSE(l.pretransformed);
+    EXPECT_EQ(3, l.positionSize);
+    EXPECT_EQ(12, l.normal);
+    EXPECT_EQ(24, l.diffuse);
+    EXPECT_EQ(28, l.specular);
+    EXPECT_EQ(2, l.texCoordCount);
+    EXPECT_EQ(32, l.texCoord[0]);
+    EXPECT_EQ(40, l.texCoord[1]);
+    EXPECT_EQ(vertexSize(fvf), uint32_t(l.texCoord[1] + 8));
+
+    const VertexLayout screen = vertexLayout(D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1);
+    ASSERT_TRUE(screen.valid);
+    EXPECT_TRUE(screen.pretransformed);
+    EXPECT_EQ(4, screen.positionSize);
+    EXPECT_EQ(-1, screen.normal);
+    EXPECT_EQ(16, screen.diffuse);
+    EXPECT_EQ(-1, screen.specular);
+    EXPECT_EQ(20, screen.texCoord[0]);
+
+    EXPECT_FALSE(vertexLayout(D3DFVF_DIFFUSE).valid);
+    EXPECT_FALSE(vertexLayout(D3DFVF_XYZ | D3DFVF_XYZRHW).valid);
+}
+
+TEST(DeviceCreationPolicyTest, SoftwareRenderersOfferOnlySoftwareVertexProcessing)
+{
+    const std::string software = "llvmpipe (LLVM 15.0.6, 256 bits)";
+    EXPECT_TRUE(isSoftwareRenderer(software));
+    EXPECT_TRUE(isSoftwareRenderer("Mesa softpipe"));
+    EXPECT_TRUE(isSoftwareRenderer("Software Rasterizer"));
+    EXPECT_FALSE(isSoftwareRenderer("Example GPU (hardware rasteriser)"));
+
+    EXPECT_EQ("", vertexProcessingRefusal(D3DCREATE_SOFTWARE_VERTEXPROCESSING, software));
+    const std::string refusal = vertexProcessingRefusal(D3DCREATE_HARDWARE_VERTEXPROCESSING | D3DCREATE_PUREDEVICE, software);
+    EXPECT_NE(std::string::npos, refusal.find("llvmpipe")) << refusal;
+    EXPECT_NE(std::string::npos, refusal.find("hardware")) << refusal;
+    EXPECT_NE("", vertexProcessingRefusal(D3DCREATE_MIXED_VERTEXPROCESSING, software));
+
+    const std::string hardware = "NV166";
+    for (uint32_t mode : {D3DCREATE_SOFTWARE_VERTEXPROCESSING, D3DCREATE_HARDWARE_VERTEXPROCESSING,
+                          D3DCREATE_MIXED_VERTEXPROCESSING, D3DCREATE_HARDWARE_VERTEXPROCESSING | D3DCREATE_PUREDEVICE})
+        EXPECT_EQ("", vertexProcessingRefusal(mode, hardware)) << mode;
+    // No mode, or two at once, is a malformed request on any renderer.
+    EXPECT_NE("", vertexProcessingRefusal(D3DCREATE_PUREDEVICE, hardware));
+    EXPECT_NE("", vertexProcessingRefusal(D3DCREATE_SOFTWARE_VERTEXPROCESSING | D3DCREATE_HARDWARE_VERTEXPROCESSING, hardware));
+}
+
+TEST(ShaderStateTest, PacksEnabledDirectionalLightsAndUnpacksAmbient)
+{
+    RecordingDevice device;
+    Light directional{};
+    directional.type = D3DLIGHT_DIRECTIONAL;
+    directional.direction = {0.0f, 0.0f, 2.0f};
+    directional.diffuse = {0.5f, 0.25f, 1.0f, 1.0f};
+    Light point = directional;
+    point.type = 1;
+    device.setLight(0, directional);  // left disabled
+    device.setLight(1, point);
+    device.lightEnable(1, true);
+    device.setLight(3, directional);
+    device.lightEnable(3, true);
+    device.setRenderState(D3DRS_AMBIENT, 0x80FF4000);
+    device.setFVF(D3DFVF_XYZ | D3DFVF_NORMAL);
+
+    const bool textures[2] = {true, false};
+    const ShaderState s = gatherShaderState(device, 64.0f, 48.0f, textures);
+    EXPECT_EQ(1, s.lightCount[0]);
+    EXPECT_FLOAT_EQ(1.0f, s.lightDirection[0][2]);  // normalised
+    EXPECT_FLOAT_EQ(0.25f, s.lightDiffuse[0][1]);
+    EXPECT_FLOAT_EQ(1.0f, s.ambient[0]);
+    EXPECT_FLOAT_EQ(64.0f / 255.0f, s.ambient[1]);
+    EXPECT_FLOAT_EQ(0.0f, s.ambient[2]);
+    EXPECT_FLOAT_EQ(128.0f / 255.0f, s.ambient[3]);
+    EXPECT_EQ(1, s.vertexMode[1]);
+    EXPECT_EQ(1, s.stageColor[0][3]);
+    EXPECT_EQ(0, s.stageColor[1][3]);
+
+    // Screen-space vertices are never lit, whatever the lighting state says.
+    device.setFVF(D3DFVF_XYZRHW | D3DFVF_DIFFUSE);
+    const ShaderState screen = gatherShaderState(device, 64.0f, 48.0f, textures);
+    EXPECT_EQ(1, screen.vertexMode[0]);
+    EXPECT_EQ(0, screen.vertexMode[1]);
+}
