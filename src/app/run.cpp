@@ -117,7 +117,7 @@ int runApplication(const RunOptions& options)
         if (!graphicsDevice->readBackBuffer(image))
             why = "cannot read the back buffer";
         else if (!writePng(screenshotFile, image, why))
-            why = "cannot write screenshot " + screenshotFile + ": " + why;
+            why = "screenshot: " + why;
         if (!why.empty()) {
             std::fprintf(stderr, "zentrix: %s\n", why.c_str());
             screenshotFailed = true;
