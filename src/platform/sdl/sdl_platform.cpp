@@ -16,6 +16,15 @@ bool SdlVideo::start(bool headless, std::string& error)
         return false;
     }
     started_ = true;
+    // SDL falls back to its off-screen drivers when no display is reachable; a visible window was
+    // asked for, so say so rather than run unseen.
+    const char* driver = SDL_GetCurrentVideoDriver();
+    const std::string name = driver ? driver : "";
+    if (!headless && (name == "offscreen" || name == "dummy")) {
+        error = "cannot open a window: no display found (DISPLAY and WAYLAND_DISPLAY are unset or unreachable); "
+                "run with --headless to render off-screen";
+        return false;
+    }
     return true;
 }
 
