@@ -1,0 +1,25 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "support/fixtures.h"
+
+// The bundled data set: the committed settings files plus what the generator draws must run
+// without a single warning.
+TEST(DemoData, GeneratedSetRunsCleanly)
+{
+    TempDir dir;
+    for (const auto& entry : std::filesystem::directory_iterator(std::string(ZENTRIX_SOURCE_DIR) + "/data"))
+        std::filesystem::copy_file(entry.path(), dir.path() + "/" + entry.path().filename().string());
+    const ProcessResult made = runCommand(std::string(ZENTRIX_DEMO_DATA_TOOL) + " " + dir.path());
+    ASSERT_EQ(made.exitStatus, 0) << made.output;
+    for (const char* name : {"Graphic/Billardkugel1.bmp", "Graphic/Billardkugel3.bmp", "trajectory_data.txt"})
+        EXPECT_TRUE(std::filesystem::exists(dir.file(name))) << name;
+
+    const ProcessResult run = runCommand(std::string(ZENTRIX_BINARY) + " --headless --frames 5 --fixed-step 20 --data " +
+                                         dir.path() + " --trace " + dir.file("t.csv"));
+    EXPECT_EQ(run.exitStatus, 0) << run.output;
+    EXPECT_EQ(run.output.find("warning"), std::string::npos) << run.output;
+    // On Mesa only software vertex processing exists: the default setting falls back to it.
+    EXPECT_EQ(readFile(dir.file("protokoll.txt")), "software VertexProcessing ungewollt\n");
+}
