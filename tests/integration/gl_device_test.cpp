@@ -554,6 +554,21 @@ TEST_F(GlDeviceTest, BufferUpdatesStreamOffsetsAndIndexedDraws)
     image = frame();
     EXPECT_TRUE(near(at(image, 5, 5), black));
     EXPECT_TRUE(near(at(image, 25, 5), white));
+
+    // Indices that name vertices past the buffer's end skip the draw; rewritten to valid ones,
+    // the same run is drawn.
+    auto later = device->createIndexBuffer(12, D3DUSAGE_WRITEONLY, D3DFMT_INDEX16, D3DPOOL_MANAGED);
+    const uint16_t beyond[6] = {8, 9, 10, 9, 11, 10};
+    std::memcpy(later->lock(0, 0, 0), beyond, sizeof beyond);
+    later->unlock();
+    device->setIndices(later.get());
+    device->clear(D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+    device->drawIndexedPrimitive(D3DPT_TRIANGLELIST, 4, 0, 4, 0, 2);
+    EXPECT_TRUE(near(at(frame(), 25, 5), black));
+    std::memcpy(later->lock(0, 0, 0), list + 6, 12);
+    later->unlock();
+    device->drawIndexedPrimitive(D3DPT_TRIANGLELIST, 4, 0, 4, 0, 2);
+    EXPECT_TRUE(near(at(frame(), 25, 5), white));
     device->setIndices(nullptr);
 }
 

@@ -65,9 +65,32 @@ public:
     GLuint name() const { return name_; }
     uint64_t serial() const { return serial_; }
 
+    // The lowest and highest index of a run, remembered until the next unlock: a static mesh is
+    // drawn with the same run every frame, and scanning it each time would cost one read per index.
+    void indexRange(uint32_t start, uint32_t count, uint16_t& lowest, uint16_t& highest)
+    {
+        if (!rangeValid_ || rangeStart_ != start || rangeCount_ != count) {
+            const uint8_t* first = data() + size_t(start) * 2;
+            rangeLowest_ = 0xFFFF;
+            rangeHighest_ = 0;
+            for (uint32_t i = 0; i < count; ++i) {
+                uint16_t index;
+                std::memcpy(&index, first + size_t(i) * 2, 2);
+                rangeLowest_ = std::min(rangeLowest_, index);
+                rangeHighest_ = std::max(rangeHighest_, index);
+            }
+            rangeStart_ = start;
+            rangeCount_ = count;
+            rangeValid_ = true;
+        }
+        lowest = rangeLowest_;
+        highest = rangeHighest_;
+    }
+
 protected:
     void onUnlock() override
     {
+        rangeValid_ = false;
         if (!life_->alive) return;
         glBindBuffer(GL_COPY_WRITE_BUFFER, name_);
         glBufferData(GL_COPY_WRITE_BUFFER, length(), data(), usage_);
@@ -78,6 +101,9 @@ private:
     GLenum usage_;
     GLuint name_ = 0;
     uint64_t serial_ = nextSerial();
+    bool rangeValid_ = false;
+    uint32_t rangeStart_ = 0, rangeCount_ = 0;
+    uint16_t rangeLowest_ = 0, rangeHighest_ = 0;
 };
 
 struct GlPixelFormat {
@@ -450,14 +476,8 @@ void GlDevice::drawIndexedPrimitive(uint32_t primitiveType, int baseVertex, uint
     if (!indexBuffer || count == 0 || (uint64_t(startIndex) + count) * 2 > indexBuffer->length()) return;
     // The vertex range comes from the indices themselves rather than the caller's hint, so a
     // wrong hint cannot make GL read outside the buffer.
-    const auto* first = reinterpret_cast<const uint8_t*>(indexBuffer->data()) + size_t(startIndex) * 2;
-    uint16_t lowest = 0xFFFF, highest = 0;
-    for (uint32_t i = 0; i < count; ++i) {
-        uint16_t index;
-        std::memcpy(&index, first + size_t(i) * 2, 2);
-        lowest = std::min(lowest, index);
-        highest = std::max(highest, index);
-    }
+    uint16_t lowest = 0, highest = 0;
+    indexBuffer->indexRange(startIndex, count, lowest, highest);
     if (!prepareDraw(int64_t(baseVertex) + lowest, int64_t(highest) - lowest + 1)) return;
     if (boundIndexSerial_ != indexBuffer->serial()) {
         glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, indexBuffer->name());
