@@ -13,6 +13,7 @@
 FrameClock frameClock;
 int32_t programState = -1;
 int64_t frameIndex = 0;
+void* mainWindow = nullptr;
 AppHooks appHooks;
 
 namespace {

@@ -14,6 +14,8 @@ struct FrameClock {
 extern FrameClock frameClock;
 // -1 running; -1000 start-up stopped because an input device is missing.
 extern int32_t programState;
+// The platform window: target of close requests and the device's focus window.
+extern void* mainWindow;
 // Frames run so far; the frame now running has this index.
 extern int64_t frameIndex;
 

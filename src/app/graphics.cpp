@@ -87,6 +87,7 @@ bool createGraphicsDevice()
         pp.backBufferHeight = static_cast<uint32_t>(appSettings.screenHeight);
         pp.backBufferFormat = backBufferFormat;
         pp.swapEffect = D3DSWAPEFFECT_FLIP;
+        pp.deviceWindow = mainWindow;
         pp.windowed = 0;
     }
     pp.backBufferCount = 1;
@@ -111,7 +112,7 @@ bool createGraphicsDevice()
     default: break;
     }
     for (size_t i = 0; i < count; ++i) {
-        graphicsDevice = graphicsSystem->createDevice(D3DDEVTYPE_HAL, nullptr, attempts[i].flags, pp);
+        graphicsDevice = graphicsSystem->createDevice(D3DDEVTYPE_HAL, mainWindow, attempts[i].flags, pp);
         // The last attempt's line is written whether or not it succeeded.
         if (graphicsDevice || i + 1 == count) {
             std::fprintf(log, "%s\n", attempts[i].logLine);

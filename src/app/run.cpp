@@ -88,6 +88,7 @@ int runApplication(const RunOptions& options)
         return fail(error);
 
     SDL_Window* handle = window.handle();
+    mainWindow = handle;
     const bool headless = options.headless;
     setGraphicsSystemFactory([handle, headless] { return createGlGraphicsSystem(handle, headless); });
 
@@ -136,6 +137,7 @@ int runApplication(const RunOptions& options)
     }
     shutDown();
     trace.close();
+    mainWindow = nullptr;
     appHooks = AppHooks{};
     setTickSource(nullptr);
     return screenshotFailed ? 1 : 0;

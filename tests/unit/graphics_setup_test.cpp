@@ -107,10 +107,13 @@ TEST_F(DeviceCreation, BaseStatesAndAspectRatio)
 
 TEST_F(DeviceCreation, PresentationParametersAndFormatChoice)
 {
+    int window = 0;
+    mainWindow = &window;
     appSettings.fullScreen = 0;
     appSettings.colorDepth = 16;
     create(3);
     EXPECT_EQ(system->lastParameters.windowed, 1);
+    EXPECT_EQ(system->lastParameters.deviceWindow, nullptr);  // the focus window serves
     EXPECT_EQ(system->lastParameters.backBufferWidth, 0u);
     EXPECT_EQ(system->lastParameters.backBufferFormat, D3DFMT_X8R8G8B8);  // the desktop's
     EXPECT_EQ(system->lastParameters.swapEffect, D3DSWAPEFFECT_DISCARD);
@@ -122,11 +125,13 @@ TEST_F(DeviceCreation, PresentationParametersAndFormatChoice)
     EXPECT_EQ(backBufferFormat, D3DFMT_X1R5G5B5);
     EXPECT_EQ(system->lastParameters.backBufferWidth, 800u);
     EXPECT_EQ(system->lastParameters.swapEffect, D3DSWAPEFFECT_FLIP);
+    EXPECT_EQ(system->lastParameters.deviceWindow, &window);
     EXPECT_EQ(system->lastParameters.presentationInterval, D3DPRESENT_INTERVAL_ONE);
     appSettings.colorDepth = 32;
     unsupported = {D3DFMT_X8R8G8B8};
     create(3);
     EXPECT_EQ(backBufferFormat, D3DFMT_UNKNOWN);
+    mainWindow = nullptr;
 }
 
 TEST_F(DeviceCreation, UnwritableLogIsFatal)
