@@ -10,10 +10,7 @@ AppSettings appSettings;
 bool loadResolutionSettings()
 {
     TokenReader in;
-    if (!in.open(resolutionFileName)) {
-        reportFatal(cannotOpenMessage(resolutionFileName));
-        return false;
-    }
+    if (!in.openRequired(resolutionFileName)) return false;
     for (int i = 0; i < 6; ++i) in.skipLabel();
     int32_t mode = 0;  // unreadable counts as any other mode
     in.readInt(mode);
@@ -33,10 +30,7 @@ bool loadResolutionSettings()
 bool loadRenderingSettings()
 {
     TokenReader in;
-    if (!in.open(renderingFileName)) {
-        reportFatal(cannotOpenMessage(renderingFileName));
-        return false;
-    }
+    if (!in.openRequired(renderingFileName)) return false;
     for (int i = 0; i < 5; ++i) in.skipLabel();
     in.readInt(appSettings.vertexProcessing);
     in.skipLabel();
@@ -65,10 +59,7 @@ bool loadRenderingSettings()
 bool loadGameSettings()
 {
     TokenReader in;
-    if (!in.open(gameSettingsFileName)) {
-        reportFatal(cannotOpenMessage(gameSettingsFileName));
-        return false;
-    }
+    if (!in.openRequired(gameSettingsFileName)) return false;
     in.skipLabel();
     in.readFloat(appSettings.viewDistance);
     appSettings.viewDistanceSq = appSettings.viewDistance * appSettings.viewDistance;

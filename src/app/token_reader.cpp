@@ -5,6 +5,8 @@
 #include <climits>
 #include <cstdlib>
 
+#include "app/fatal_error.h"
+
 TokenReader::~TokenReader() { close(); }
 
 bool TokenReader::open(const std::string& path)
@@ -13,6 +15,13 @@ bool TokenReader::open(const std::string& path)
     errno = 0;
     file_ = std::fopen(path.c_str(), "r");
     return file_ != nullptr;
+}
+
+bool TokenReader::openRequired(const std::string& path)
+{
+    if (open(path)) return true;
+    reportFatal(cannotOpenMessage(path));
+    return false;
 }
 
 void TokenReader::close()

@@ -17,6 +17,9 @@ public:
 
     // False when the file cannot be opened (errno tells why).
     bool open(const std::string& path);
+    // The same for a file the program cannot run without: a failure is reported as a fatal error
+    // ("cannot open NAME: reason").
+    bool openRequired(const std::string& path);
     void close();
     bool isOpen() const { return file_ != nullptr; }
 

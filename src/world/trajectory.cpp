@@ -1,6 +1,5 @@
 #include "world/trajectory.h"
 
-#include "app/fatal_error.h"
 #include "app/token_reader.h"
 
 float trajX[trajectoryPointCount];
@@ -11,10 +10,7 @@ bool loadTrajectory()
 {
     for (int i = 0; i < trajectoryPointCount; ++i) trajX[i] = trajY[i] = trajZ[i] = 0.0f;
     TokenReader in;
-    if (!in.open(trajectoryFileName)) {
-        reportFatal(cannotOpenMessage(trajectoryFileName));
-        return false;
-    }
+    if (!in.openRequired(trajectoryFileName)) return false;
     // A missing or unreadable number stops the reading for good: the token stays in place, so
     // every later read fails on it too, and the values keep 0.
     for (int i = 0; i < trajectoryPointCount; ++i) {
