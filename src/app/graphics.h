@@ -4,7 +4,7 @@
 #include <functional>
 #include <memory>
 
-#include "app/graphics_device.h"
+#include "device/graphics_device.h"
 
 // The graphics object and the one device every drawing part shares.
 extern std::unique_ptr<GraphicsSystem> graphicsSystem;

@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "app/graphics_device.h"
+#include "device/graphics_device.h"
 #include "math/vec3.h"
 #include "terrain/texture_file.h"
 

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "app/graphics_device.h"
+#include "device/graphics_device.h"
 
 // 5000 grey points on a 6 x 5 plane five units ahead, drawn behind everything else.
 class StarField {

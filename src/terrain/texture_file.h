@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "app/graphics_device.h"
+#include "device/graphics_device.h"
 
 // Texels exactly this colour are see-through in every texture the game loads.
 inline constexpr uint32_t textureColorKey = 0xFF000000;

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "app/graphics_device.h"
+#include "device/graphics_device.h"
 #include "math/vec3.h"
 
 class Terrain;

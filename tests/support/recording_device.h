@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/graphics_device.h"
+#include "device/graphics_device.h"
 
 class RecordingDevice : public GraphicsDevice {
 public:

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/graphics_device.h"
+#include "device/graphics_device.h"
 
 // Where each component of a flexible vertex format lies, in bytes from the vertex start;
 // -1 where the format has none.

@@ -9,7 +9,7 @@
 #include <SDL.h>
 #include <epoxy/gl.h>
 
-#include "app/graphics_device.h"
+#include "device/graphics_device.h"
 #include "platform/gl/fixed_function.h"
 
 // Shared by a device and its resources: resources outliving the device must not touch GL.

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "app/graphics_device.h"
+#include "device/graphics_device.h"
 #include "platform/gl/fixed_function.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include <SDL2/SDL.h>
 
-#include "app/graphics_device.h"
+#include "device/graphics_device.h"
 
 // The graphics object on OpenGL: adapter queries through SDL, and device creation on one
 // OpenGL 3.3 core context made on the application's window.

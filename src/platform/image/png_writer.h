@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/graphics_device.h"
+#include "device/graphics_device.h"
 
 // Writes an RGBA picture as PNG; false with error (the system's reason) when it cannot.
 bool writePng(const std::string& path, const RgbaImage& image, std::string& error);

@@ -1,4 +1,4 @@
-#include "app/graphics_device.h"
+#include "device/graphics_device.h"
 
 #include <algorithm>
 #include <cstring>
