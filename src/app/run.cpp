@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "app/application.h"
+#include "app/audio_out.h"
 #include "app/clock.h"
 #include "app/fatal_error.h"
 #include "app/graphics.h"
@@ -18,8 +19,10 @@
 #include "app/trace.h"
 #include "objects/random.h"
 #include "platform/gl/gl_system.h"
+#include "platform/audio/openal_engine.h"
 #include "platform/image/png_writer.h"
 #include "platform/sdl/sdl_platform.h"
+#include "sound/sound_engine.h"
 
 namespace {
 
@@ -39,6 +42,12 @@ std::string absolutePath(const std::string& path)
     return ec ? path : abs.string();
 }
 
+// The sound engine the game sounds see, for the length of a run.
+struct SoundEngineScope {
+    SoundEngineScope(SoundEngine* engine, const std::string& silentReason) { setSoundEngine(engine, silentReason); }
+    ~SoundEngineScope() { setSoundEngine(nullptr); }
+};
+
 }  // namespace
 
 int runApplication(const RunOptions& options)
@@ -46,6 +55,7 @@ int runApplication(const RunOptions& options)
     const std::string keysFile = absolutePath(options.keysFile);
     const std::string traceFile = absolutePath(options.traceFile);
     const std::string screenshotFile = absolutePath(options.screenshotFile);
+    const std::string audioOutFile = absolutePath(options.audioOutFile);
 
     std::unique_ptr<ScriptedKeyboard> script;
     if (!keysFile.empty()) {
@@ -64,6 +74,24 @@ int runApplication(const RunOptions& options)
         std::string error;
         if (!trace.open(traceFile, error)) return fail(error);
     }
+
+    // Sound goes to the sound device, or with --audio-out through the loopback mixer into a file;
+    // a headless run without a file stays silent.
+    std::unique_ptr<OpenAlEngine> audioEngine;
+    AudioOut audioOut;
+    std::string silentReason;
+    if (!audioOutFile.empty()) {
+        audioEngine = std::make_unique<OpenAlEngine>(OpenAlEngine::Output::Loopback);
+        OpenAlEngine* engine = audioEngine.get();
+        std::string error;
+        if (!audioOut.open(audioOutFile, [engine](int16_t* out, size_t frames) { engine->render(out, frames); }, error))
+            return fail(error);
+    } else if (!options.headless) {
+        audioEngine = std::make_unique<OpenAlEngine>(OpenAlEngine::Output::Device);
+    } else {
+        silentReason = "no sound in a headless run without --audio-out";
+    }
+    SoundEngineScope soundScope(audioEngine.get(), silentReason);
 
     std::unique_ptr<TickSource> clock;
     if (options.fixedStepMs >= 0)
@@ -105,8 +133,16 @@ int runApplication(const RunOptions& options)
         return createInput(std::move(keyboard), std::make_unique<SdlMouse>(window));
     };
     const int64_t frameLimit = options.frames;
-    appHooks.afterFrame = [&trace, frameLimit] {
+    bool audioOutFailed = false;
+    appHooks.afterFrame = [&trace, &audioOut, &audioOutFailed, frameLimit] {
         trace.writeRow();
+        std::string why;
+        if (!audioOut.advanceTo(tickCount(), why)) {
+            std::fprintf(stderr, "zentrix: %s\n", why.c_str());
+            audioOut.close(why);
+            audioOutFailed = true;
+            requestClose();
+        }
         if (frameLimit >= 0 && frameIndex + 1 >= frameLimit) requestClose();
     };
     bool screenshotFailed = false;
@@ -126,6 +162,8 @@ int runApplication(const RunOptions& options)
     };
 
     if (frameLimit == 0) requestClose();
+    // The time before the sound starts is silence, so that the file lines up with the clock.
+    if (!audioOut.advanceTo(tickCount(), error)) return fail(error);
     if (!startUp() && fatalErrorPending()) {
         shutDown();
         return fail(fatalErrorMessage());
@@ -137,8 +175,12 @@ int runApplication(const RunOptions& options)
     }
     shutDown();
     trace.close();
+    if (!audioOut.close(error)) {
+        std::fprintf(stderr, "zentrix: %s\n", error.c_str());
+        audioOutFailed = true;
+    }
     mainWindow = nullptr;
     appHooks = AppHooks{};
     setTickSource(nullptr);
-    return screenshotFailed ? 1 : 0;
+    return screenshotFailed || audioOutFailed ? 1 : 0;
 }
