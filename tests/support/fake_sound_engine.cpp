@@ -148,6 +148,7 @@ struct FakePerformance : SoundPerformance {
             why = "no sound device can be opened";
             return engine.initAudioResult;
         }
+        engine.audioReady = true;
         if (!engine.noDefaultPath) defaultPath = std::make_unique<FakePath>(engine, "pathDefault");
         return S_OK;
     }
@@ -156,9 +157,10 @@ struct FakePerformance : SoundPerformance {
                                     std::unique_ptr<AudioPath>& out) override
     {
         const std::string name = "path" + std::to_string(engine.pathCount++);
+        const bool failed = engine.noPaths || !engine.audioReady;
         engine.record("createPath " + std::to_string(type) + " " + std::to_string(channels) +
-                      (activate ? " active" : " inactive") + (engine.noPaths ? " failed" : " " + name));
-        if (engine.noPaths) return E_FAIL;
+                      (activate ? " active" : " inactive") + (failed ? " failed" : " " + name));
+        if (failed) return E_FAIL;
         out = std::make_unique<FakePath>(engine, name);
         return S_OK;
     }
@@ -172,7 +174,7 @@ struct FakePerformance : SoundPerformance {
     int32_t download(EngineSegment& segment, AudioPath* target) override
     {
         engine.record("download " + segmentName(&segment) + " to " + (target ? pathName(target) : "performance"));
-        return engine.downloadResult;
+        return engine.audioReady ? engine.downloadResult : E_FAIL;
     }
     int32_t unload(EngineSegment& segment, AudioPath* target) override
     {

@@ -35,6 +35,7 @@ public:
     int find(const std::string& line) const;
     // The logged lines that start with prefix, in order.
     std::vector<std::string> matching(const std::string& prefix) const;
+    bool audioReady = false;  // initAudio succeeded
     int pathCount = 0;
     int listenerCount = 0;
 };
