@@ -351,13 +351,20 @@ public:
                 why = "the OpenAL loopback device cannot be opened";
                 return E_FAIL;
             }
-            if (!formatSupported(out->device, OpenAlEngine::loopbackRate, ALC_STEREO_SOFT, ALC_SHORT_SOFT)) {
-                why = "the OpenAL loopback device cannot mix 16-bit stereo at 44100 Hz";
+            if (!formatSupported(out->device, OpenAlEngine::loopbackRate, ALC_STEREO_SOFT, ALC_FLOAT_SOFT)) {
+                why = "the OpenAL loopback device cannot mix stereo at 44100 Hz";
                 return E_FAIL;
             }
             out->loopback = true;
-            attributes = {ALC_FORMAT_CHANNELS_SOFT, ALC_STEREO_SOFT, ALC_FORMAT_TYPE_SOFT, ALC_SHORT_SOFT,
+            // The mix comes out as float and is rounded here: 16-bit output from the mixer itself
+            // would be dithered, and silence would not stay silent.
+            attributes = {ALC_FORMAT_CHANNELS_SOFT, ALC_STEREO_SOFT, ALC_FORMAT_TYPE_SOFT, ALC_FLOAT_SOFT,
                           ALC_FREQUENCY, OpenAlEngine::loopbackRate};
+            // The limiter keeps loud overlays from clipping.
+            if (alcIsExtensionPresent(out->device, "ALC_SOFT_output_limiter")) {
+                attributes.push_back(ALC_OUTPUT_LIMITER_SOFT);
+                attributes.push_back(ALC_TRUE);
+            }
         } else {
             out->device = alcOpenDevice(nullptr);
             if (!out->device) {
@@ -506,10 +513,15 @@ void OpenAlEngine::render(int16_t* out, size_t frames)
         std::memset(out, 0, frames * 2 * sizeof(int16_t));
         return;
     }
-    // The mixer takes a signed count: large requests go in pieces.
+    std::vector<float> mix;
     while (frames > 0) {
-        const size_t n = std::min<size_t>(frames, 1u << 20);
-        output->renderSamples(output->device, out, static_cast<ALCsizei>(n));
+        const size_t n = std::min<size_t>(frames, 4096);
+        mix.resize(2 * n);
+        output->renderSamples(output->device, mix.data(), static_cast<ALCsizei>(n));
+        for (size_t i = 0; i < 2 * n; ++i) {
+            const float v = std::isfinite(mix[i]) ? std::clamp(mix[i], -1.0f, 1.0f) : 0.0f;
+            out[i] = static_cast<int16_t>(std::lrintf(v * 32767.0f));
+        }
         out += 2 * n;
         frames -= n;
     }
