@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -487,6 +488,9 @@ private:
 OpenAlEngine::OpenAlEngine(Output output) : state_(std::make_shared<State>())
 {
     state_->kind = output;
+    // The program says itself, in one line, when there is no sound; the library's own error log
+    // stays quiet unless the user asks for it.
+    setenv("ALSOFT_LOGLEVEL", "0", 0);
 }
 
 OpenAlEngine::~OpenAlEngine() = default;
