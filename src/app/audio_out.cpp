@@ -17,6 +17,11 @@ bool AudioOut::advanceTo(uint32_t tick, std::string& why)
     elapsedMs_ += static_cast<uint32_t>(tick - lastTick_);
     lastTick_ = tick;
     const uint64_t due = elapsedMs_ * rate / 1000;
+    // Checked before anything is rendered, so a clock that leaps hours ahead cannot fill the disk.
+    if (due > writer_.maxFrames()) {
+        why = "sound file " + writer_.path() + " reached the 4 GiB limit of the WAV format";
+        return false;
+    }
     uint64_t missing = due - std::min(due, writer_.framesWritten());
     std::vector<int16_t> block;
     while (missing > 0) {

@@ -203,8 +203,7 @@ bool WavWriter::write(const int16_t* samples, size_t frames, std::string& why)
         return false;
     }
     // The sizes in the header are 32-bit.
-    const uint64_t room = (0xFFFFFFFFull - 36u - dataBytes_) / frameBytes();
-    if (frames > room) {
+    if (frames > maxFrames() - framesWritten()) {
         why = "sound file " + path_ + " reached the 4 GiB limit of the WAV format";
         return false;
     }

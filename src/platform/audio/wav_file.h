@@ -43,6 +43,9 @@ public:
     bool close(std::string& why);
     bool isOpen() const { return file_ != nullptr; }
     uint64_t framesWritten() const { return dataBytes_ / frameBytes(); }
+    // The most frames the 32-bit sizes of the header can describe.
+    uint64_t maxFrames() const { return (0xFFFFFFFFull - 36u) / frameBytes(); }
+    const std::string& path() const { return path_; }
 
 private:
     uint32_t frameBytes() const { return static_cast<uint32_t>(channels_) * 2u; }
