@@ -1,5 +1,6 @@
 #include "platform/audio/wav_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -29,6 +30,27 @@ void putLe16(uint8_t* p, uint16_t v)
 
 std::string systemReason(int err) { return err ? std::strerror(err) : "unknown error"; }
 
+uint32_t getLe32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+
+// The loader allocates what a chunk header claims before it reads: a 44-byte file claiming 2 GiB
+// of data would cost 2 GiB. Every size is cut down to what the image really holds.
+void clampChunkSizes(std::vector<uint8_t>& image)
+{
+    const size_t size = image.size();
+    if (size < 12 || std::memcmp(image.data(), "RIFF", 4) != 0) return;
+    putLe32(&image[4], std::min<uint32_t>(getLe32(&image[4]), static_cast<uint32_t>(size - 8)));
+    size_t pos = 12;
+    while (pos + 8 <= size) {
+        const size_t available = size - (pos + 8);
+        size_t length = getLe32(&image[pos + 4]);
+        if (length > available) {
+            length = available;
+            putLe32(&image[pos + 4], static_cast<uint32_t>(length));
+        }
+        pos += 8 + length + (length & 1);
+    }
+}
+
 }  // namespace
 
 bool decodeWav(const uint8_t* data, size_t size, PcmSound& out, std::string& why)
@@ -37,7 +59,9 @@ bool decodeWav(const uint8_t* data, size_t size, PcmSound& out, std::string& why
         why = "is larger than 256 MiB";
         return false;
     }
-    SDL_RWops* rw = SDL_RWFromConstMem(data, static_cast<int>(size));
+    std::vector<uint8_t> image(data, data + size);
+    clampChunkSizes(image);
+    SDL_RWops* rw = SDL_RWFromConstMem(image.data(), static_cast<int>(image.size()));
     if (!rw) {
         why = std::string("cannot be read: ") + SDL_GetError();
         return false;
