@@ -37,9 +37,15 @@ uint32_t getLe32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8
 void clampChunkSizes(std::vector<uint8_t>& image)
 {
     const size_t size = image.size();
-    if (size < 12 || std::memcmp(image.data(), "RIFF", 4) != 0) return;
-    putLe32(&image[4], std::min<uint32_t>(getLe32(&image[4]), static_cast<uint32_t>(size - 8)));
-    size_t pos = 12;
+    size_t pos = 0;
+    if (size >= 12 && std::memcmp(image.data(), "RIFF", 4) == 0) {
+        putLe32(&image[4], std::min<uint32_t>(getLe32(&image[4]), static_cast<uint32_t>(size - 8)));
+        pos = 12;
+    } else if (size >= 4 && std::memcmp(image.data(), "WAVE", 4) == 0) {
+        pos = 4;  // the loader also takes a file whose RIFF header is missing
+    } else {
+        return;
+    }
     while (pos + 8 <= size) {
         const size_t available = size - (pos + 8);
         size_t length = getLe32(&image[pos + 4]);
