@@ -223,6 +223,7 @@ std::unique_ptr<GlDevice> GlDevice::create(SDL_Window* window, SDL_GLContext con
 GlDevice::~GlDevice()
 {
     if (context_) SDL_GL_MakeCurrent(window_, context_);
+    if (presentedFrame_) glDeleteSync(presentedFrame_);
     glDeleteSamplers(2, samplers_);
     glDeleteBuffers(1, &stateBuffer_);
     glDeleteVertexArrays(1, &vertexArray_);
@@ -302,6 +303,7 @@ std::unique_ptr<Texture> GlDevice::createTexture(uint32_t width, uint32_t height
 
 void GlDevice::clear(uint32_t flags, uint32_t argb, float z, uint32_t /*stencil*/)
 {
+    waitForPresentedFrame();
     GLbitfield mask = 0;
     if (flags & D3DCLEAR_TARGET) {
         glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
@@ -321,10 +323,29 @@ void GlDevice::clear(uint32_t flags, uint32_t argb, float z, uint32_t /*stencil*
 
 void GlDevice::beginScene()
 {
+    waitForPresentedFrame();
     updateViewport();  // the window may have been resized since the last frame
 }
 
-void GlDevice::present() { SDL_GL_SwapWindow(window_); }
+void GlDevice::present()
+{
+    SDL_GL_SwapWindow(window_);
+    // Waited on when the next frame starts, not here: the frame's CPU work after presenting
+    // (input, camera, pacing) overlaps the rasteriser. glFinish would serialise both.
+    if (presentedFrame_) glDeleteSync(presentedFrame_);
+    presentedFrame_ = glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
+}
+
+void GlDevice::waitForPresentedFrame()
+{
+    if (!presentedFrame_) return;
+    for (;;) {
+        const GLenum r = glClientWaitSync(presentedFrame_, GL_SYNC_FLUSH_COMMANDS_BIT, 1000000000u);
+        if (r != GL_TIMEOUT_EXPIRED) break;  // signalled, or an error that no wait would mend
+    }
+    glDeleteSync(presentedFrame_);
+    presentedFrame_ = nullptr;
+}
 
 bool GlDevice::readBackBuffer(RgbaImage& out)
 {
