@@ -303,7 +303,6 @@ std::unique_ptr<Texture> GlDevice::createTexture(uint32_t width, uint32_t height
 
 void GlDevice::clear(uint32_t flags, uint32_t argb, float z, uint32_t /*stencil*/)
 {
-    waitForPresentedFrame();
     GLbitfield mask = 0;
     if (flags & D3DCLEAR_TARGET) {
         glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
@@ -323,16 +322,15 @@ void GlDevice::clear(uint32_t flags, uint32_t argb, float z, uint32_t /*stencil*
 
 void GlDevice::beginScene()
 {
-    waitForPresentedFrame();
     updateViewport();  // the window may have been resized since the last frame
 }
 
 void GlDevice::present()
 {
     SDL_GL_SwapWindow(window_);
-    // Waited on when the next frame starts, not here: the frame's CPU work after presenting
-    // (input, camera, pacing) overlaps the rasteriser. glFinish would serialise both.
-    if (presentedFrame_) glDeleteSync(presentedFrame_);
+    // The previous frame must be done before this one is queued behind it: the rasteriser works
+    // on one frame while the next is recorded, never on more. glFinish here would serialise both.
+    waitForPresentedFrame();
     presentedFrame_ = glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
 }
 

@@ -58,9 +58,9 @@ private:
     void applySamplers();
     void bindVertexInput(const VertexLayout& layout, uint64_t serial, GLuint buffer);
 
-    // Waits until the GPU has finished the frame presented last, so that at most one frame is in
-    // flight: off screen nothing throttles presenting, and a software renderer would otherwise
-    // queue frame after frame in memory.
+    // Waits until the GPU has finished the frame presented before, so that at most one frame is
+    // in flight behind the one being recorded: off screen nothing throttles presenting, and a
+    // software renderer would otherwise queue frame after frame in memory.
     void waitForPresentedFrame();
 
     SDL_Window* window_;
