@@ -40,6 +40,8 @@ const char* usageText()
            "  --audio-out FILE   mix the sound into FILE (16-bit stereo 44100 Hz WAV) instead of the sound\n"
            "                     device; after each frame the milliseconds the clock advanced are\n"
            "                     rendered, so sample n is the sound at n / 44.1 ms of the program's clock\n"
+           "                     (the three files are created at start-up; a failed write ends the run\n"
+           "                     with status 1)\n"
            "  --help             show this text and exit\n"
            "  --version          show the version and exit\n"
            "\n"

@@ -96,7 +96,7 @@ TEST(WavFile, RefusesWhatIsNotAUsableSound)
     EXPECT_EQ(why, "cannot be opened: No such file or directory");
     std::filesystem::create_directory(dir.file("folder.wav"));
     EXPECT_FALSE(loadWavFile(dir.file("folder.wav"), pcm, why));
-    EXPECT_EQ(why, "is a folder, not a sound file");
+    EXPECT_EQ(why, "is a directory, not a sound file");
 }
 
 TEST(WavFile, WriterKeepsTheHeaderCompleteAfterEveryWrite)

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <limits>
 
 #include <SDL.h>
@@ -125,15 +125,13 @@ bool decodeWav(const uint8_t* data, size_t size, PcmSound& out, std::string& why
 
 bool loadWavFile(const std::string& path, PcmSound& out, std::string& why)
 {
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) {
-        why = "is a folder, not a sound file";
-        return false;
-    }
-    errno = 0;
-    std::FILE* f = std::fopen(path.c_str(), "rb");
+    // A directory, device or pipe is refused by its type before anything is read.
+    std::FILE* f = openRegularFile(path);
     if (!f) {
-        why = "cannot be opened: " + systemReason(errno);
+        const int err = errno;
+        why = err == EISDIR ? "is a directory, not a sound file"
+              : err == EINVAL ? "is not a regular file"
+                              : "cannot be opened: " + openFailureReason(err);
         return false;
     }
     std::vector<uint8_t> bytes;
@@ -176,23 +174,13 @@ PcmSound downmixToMono(const PcmSound& sound)
     return mono;
 }
 
-WavWriter::~WavWriter()
-{
-    std::string ignored;
-    close(ignored);
-}
-
 bool WavWriter::open(const std::string& path, int channels, int rate, std::string& why)
 {
-    std::string ignored;
-    close(ignored);
-    path_ = path;
+    file_.close();
     channels_ = channels;
     dataBytes_ = 0;
-    errno = 0;
-    file_ = std::fopen(path.c_str(), "wb");
-    if (!file_) {
-        why = "cannot create sound file " + path + ": " + systemReason(errno);
+    if (!file_.open(path, "sound file")) {
+        why = file_.error();
         return false;
     }
     uint8_t header[44] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' '};
@@ -206,11 +194,9 @@ bool WavWriter::open(const std::string& path, int channels, int rate, std::strin
     std::memcpy(header + 36, "data", 4);
     putLe32(header + 4, 36);
     putLe32(header + 40, 0);
-    errno = 0;
-    if (std::fwrite(header, 1, sizeof header, file_) != sizeof header || std::fflush(file_) != 0) {
-        why = "cannot write sound file " + path + ": " + systemReason(errno);
-        std::fclose(file_);
-        file_ = nullptr;
+    if (!file_.write(header, sizeof header) || !file_.flush()) {
+        why = file_.error();
+        file_.close();
         return false;
     }
     return true;
@@ -220,31 +206,32 @@ bool WavWriter::updateHeader()
 {
     uint8_t size[4];
     putLe32(size, 36u + dataBytes_);
-    if (std::fseek(file_, 4, SEEK_SET) != 0 || std::fwrite(size, 1, 4, file_) != 4) return false;
+    if (!file_.writeAt(4, size, 4)) return false;
     putLe32(size, dataBytes_);
-    if (std::fseek(file_, 40, SEEK_SET) != 0 || std::fwrite(size, 1, 4, file_) != 4) return false;
-    return std::fseek(file_, 0, SEEK_END) == 0 && std::fflush(file_) == 0;
+    return file_.writeAt(40, size, 4) && file_.flush();
 }
 
 bool WavWriter::write(const int16_t* samples, size_t frames, std::string& why)
 {
-    if (!file_) {
-        why = "sound file " + path_ + " is not open";
+    if (!file_.isOpen()) {
+        why = "sound file " + file_.path() + " is not open";
         return false;
     }
     // The sizes in the header are 32-bit.
     if (frames > maxFrames() - framesWritten()) {
-        why = "sound file " + path_ + " reached the 4 GiB limit of the WAV format";
+        why = "sound file " + file_.path() + " reached the 4 GiB limit of the WAV format";
         return false;
     }
     const size_t count = frames * static_cast<size_t>(channels_);
     std::vector<uint8_t> bytes(count * 2);
     for (size_t i = 0; i < count; ++i) putLe16(&bytes[2 * i], static_cast<uint16_t>(samples[i]));
-    errno = 0;
-    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size();
-    if (ok) dataBytes_ += static_cast<uint32_t>(bytes.size());
-    if (!ok || !updateHeader()) {
-        why = "cannot write sound file " + path_ + ": " + systemReason(errno);
+    if (!file_.write(bytes.data(), bytes.size())) {
+        why = file_.error();
+        return false;
+    }
+    dataBytes_ += static_cast<uint32_t>(bytes.size());
+    if (!updateHeader()) {
+        why = file_.error();
         return false;
     }
     return true;
@@ -252,13 +239,10 @@ bool WavWriter::write(const int16_t* samples, size_t frames, std::string& why)
 
 bool WavWriter::close(std::string& why)
 {
-    if (!file_) return true;
-    errno = 0;
-    const bool ok = updateHeader();
-    const bool closed = std::fclose(file_) == 0;
-    file_ = nullptr;
-    if (!ok || !closed) {
-        why = "cannot write sound file " + path_ + ": " + systemReason(errno);
+    if (!file_.isOpen()) return true;
+    if (!file_.failed()) updateHeader();
+    if (!file_.close()) {
+        why = file_.error();
         return false;
     }
     return true;

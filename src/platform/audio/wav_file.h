@@ -2,9 +2,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
+
+#include "platform/file/checked_file.h"
 
 // Interleaved 16-bit samples of one sound.
 struct PcmSound {
@@ -30,28 +31,22 @@ PcmSound downmixToMono(const PcmSound& sound);
 // the file is a complete WAV file whenever the program stops.
 class WavWriter {
 public:
-    WavWriter() = default;
-    ~WavWriter();
-    WavWriter(const WavWriter&) = delete;
-    WavWriter& operator=(const WavWriter&) = delete;
-
     // False with why set (naming the file) when it cannot be created or written.
     bool open(const std::string& path, int channels, int rate, std::string& why);
     // Appends whole frames; false with why set when the disk refuses them or the format's 4 GiB
     // limit is reached.
     bool write(const int16_t* samples, size_t frames, std::string& why);
     bool close(std::string& why);
-    bool isOpen() const { return file_ != nullptr; }
+    bool isOpen() const { return file_.isOpen(); }
     uint64_t framesWritten() const { return dataBytes_ / frameBytes(); }
     // The most frames the 32-bit sizes of the header can describe.
     uint64_t maxFrames() const { return (0xFFFFFFFFull - 36u) / frameBytes(); }
-    const std::string& path() const { return path_; }
+    const std::string& path() const { return file_.path(); }
 
 private:
     uint32_t frameBytes() const { return static_cast<uint32_t>(channels_) * 2u; }
     bool updateHeader();
-    std::FILE* file_ = nullptr;
-    std::string path_;
+    OutputFile file_;
     int channels_ = 2;
     uint32_t dataBytes_ = 0;
 };
