@@ -13,6 +13,8 @@ std::unique_ptr<GraphicsSystem> graphicsSystem;
 std::unique_ptr<GraphicsDevice> graphicsDevice;
 uint32_t backBufferFormat = D3DFMT_UNKNOWN;
 float aspectRatio = 0.0f;
+std::unique_ptr<BitmapFont> hudFont;
+std::unique_ptr<BitmapFont> smallFont;
 
 namespace {
 
@@ -60,6 +62,12 @@ uint32_t chooseBackBufferFormat()
 }
 
 }  // namespace
+
+void createFonts()
+{
+    if (!hudFont) hudFont = std::make_unique<BitmapFont>("Arial", 20, BitmapFont::Bold);
+    if (!smallFont) smallFont = std::make_unique<BitmapFont>("Arial", 10, BitmapFont::Bold);
+}
 
 void setGraphicsSystemFactory(GraphicsSystemFactory factory) { systemFactory = std::move(factory); }
 
@@ -139,7 +147,12 @@ bool createGraphicsDevice()
     d.setRenderState(D3DRS_LIGHTING, 1);
     d.setRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
     aspectRatio = static_cast<float>(appSettings.screenWidth) / static_cast<float>(appSettings.screenHeight);
-    // The fonts' device resources join here once the font exists.
+    // Their results are not needed: a font that could not be made draws nothing.
+    for (BitmapFont* font : {hudFont.get(), smallFont.get()}) {
+        if (!font) continue;
+        font->createGlyphTexture(&d);
+        font->createDrawResources();
+    }
     return true;
 }
 
@@ -160,6 +173,10 @@ void renderFrame()
 
 void releaseGraphics()
 {
+    if (hudFont) hudFont->releaseGlyphTexture();
+    if (smallFont) smallFont->releaseGlyphTexture();
+    hudFont.reset();
+    smallFont.reset();
     graphicsDevice.reset();
     graphicsSystem.reset();
 }

@@ -18,6 +18,7 @@
 #include "app/trace.h"
 #include "objects/random.h"
 #include "platform/gl/gl_system.h"
+#include "platform/glyphs/freetype_rasterizer.h"
 #include "platform/image/png_writer.h"
 #include "platform/sdl/sdl_platform.h"
 
@@ -76,6 +77,8 @@ int runApplication(const RunOptions& options)
     if (!video.start(options.headless, error)) return fail(error);
     setTickSource(clock.get());
     seedRandom(options.seedGiven ? options.seed : tickCount());
+    setGlyphRasterizerFactory(createFreeTypeRasterizer);
+    createFonts();
 
     if (!loadResolutionSettings()) {
         shutDown();

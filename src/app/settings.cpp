@@ -6,6 +6,7 @@
 #include "app/token_reader.h"
 
 AppSettings appSettings;
+char textBuffer[textBufferSize];
 
 bool loadResolutionSettings()
 {
