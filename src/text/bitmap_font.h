@@ -7,12 +7,11 @@
 #include <cstdint>
 #include <memory>
 
+#include "app/result_codes.h"
 #include "device/graphics_device.h"
 
-// Result codes of the font operations: 0 success, negative failure.
+// 0 success, negative failure (app/result_codes.h).
 using HResult = int32_t;
-inline constexpr HResult S_OK = 0;
-inline constexpr HResult E_FAIL = static_cast<HResult>(0x80004005u);
 
 // Texture coordinates of a glyph's cell in the atlas, its margins included.
 struct GlyphRect {

@@ -10,10 +10,13 @@
 #include <cstring>
 #include <filesystem>
 
+#include "app/settings.h"
 #include "math/matrix4.h"
 #include "platform/gl/fixed_function.h"
 #include "platform/gl/gl_system.h"
+#include "platform/glyphs/freetype_rasterizer.h"
 #include "platform/image/png_writer.h"
+#include "text/bitmap_font.h"
 
 namespace {
 
@@ -715,4 +718,65 @@ TEST_F(GlDeviceTest, DiscardingLocksRefillOneDynamicBufferWithinAFrame)
         EXPECT_TRUE(near(at(image, 10 * i + 6, 5), black)) << i;
         EXPECT_TRUE(near(at(image, 10 * i + 2, 10), black)) << i;
     }
+}
+
+TEST_F(GlDeviceTest, TextIsGreyOverTheTargetAndLeavesTheCallersStatesAsTheyWere)
+{
+    const AppSettings savedSettings = appSettings;
+    appSettings.screenWidth = screenWidth;
+    appSettings.screenHeight = screenHeight;
+    setGlyphRasterizerFactory(createFreeTypeRasterizer);
+    BitmapFont font("Arial", 20, BitmapFont::Bold);
+    ASSERT_EQ(S_OK, font.createGlyphTexture(device.get()));
+    ASSERT_EQ(S_OK, font.createDrawResources());
+
+    // The caller blends half-transparent red over blue with depth test and clockwise culling.
+    device->clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF0000FF, 1.0f, 0);
+    device->setRenderState(D3DRS_CULLMODE, D3DCULL_CW);
+    device->setRenderState(D3DRS_ALPHABLENDENABLE, 1);
+    device->setRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+    device->setRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+    device->setTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_DIFFUSE);
+    device->setSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
+    auto caller = [&](float x0) {
+        // Counter-clockwise on screen, so it survives clockwise culling.
+        draw(screenFvf, D3DPT_TRIANGLELIST, 1,
+             std::vector<ScreenVertex>{{x0, 40, 0.5f, 1, 0x80FF0000, 0, 0, 0, 0}, {x0 + 8, 40, 0.5f, 1, 0x80FF0000, 0, 0, 0, 0},
+                                       {x0, 32, 0.5f, 1, 0x80FF0000, 0, 0, 0, 0}});
+    };
+    caller(0);
+    std::vector<uint32_t> before;
+    for (uint32_t state = 0; state < renderStateCount; ++state) before.push_back(device->renderState(state));
+    for (uint32_t stage = 0; stage < 2; ++stage)
+        for (uint32_t type = 0; type < textureStageStateCount; ++type) before.push_back(device->textureStageState(stage, type));
+    for (uint32_t type = 0; type < samplerStateCount; ++type) before.push_back(device->samplerState(0, type));
+
+    // A line 24 pixels high at the top left, point sampled: the stems of "HH" in the text colour.
+    ASSERT_EQ(S_OK, font.drawText(-1.0f, -1.0f, 0.5f, 0.5f, 0.5f, 0xFF646464, "HH", 0));
+    std::vector<uint32_t> after;
+    for (uint32_t state = 0; state < renderStateCount; ++state) after.push_back(device->renderState(state));
+    for (uint32_t stage = 0; stage < 2; ++stage)
+        for (uint32_t type = 0; type < textureStageStateCount; ++type) after.push_back(device->textureStageState(stage, type));
+    for (uint32_t type = 0; type < samplerStateCount; ++type) after.push_back(device->samplerState(0, type));
+    EXPECT_EQ(before, after);
+    EXPECT_EQ(nullptr, device->texture(0));
+    caller(20);
+
+    const RgbaImage image = frame();
+    // The caller's second triangle looks exactly like its first.
+    EXPECT_TRUE(near(at(image, 22, 38), at(image, 2, 38)));
+    EXPECT_TRUE(near(at(image, 2, 38), {128, 0, 127}, 1));
+    int grey = 0, touched = 0;
+    for (int y = 0; y < 24; ++y)
+        for (int x = 0; x < screenWidth; ++x) {
+            const Rgb p = at(image, x, y);
+            grey += near(p, {100, 100, 100}, 1) ? 1 : 0;
+            touched += near(p, blue) ? 0 : 1;
+        }
+    EXPECT_GT(grey, 20);          // the stems at full coverage
+    EXPECT_GE(touched, grey);     // plus their anti-aliased edges
+    for (int x = 0; x < screenWidth; ++x) EXPECT_TRUE(near(at(image, x, 26), blue)) << x;  // nothing below the line
+    font.releaseGlyphTexture();
+    setGlyphRasterizerFactory(nullptr);
+    appSettings = savedSettings;
 }
