@@ -18,8 +18,8 @@
 #include "app/trace.h"
 #include "objects/random.h"
 #include "platform/gl/gl_system.h"
-#include "platform/glyphs/freetype_rasterizer.h"
 #include "platform/image/png_writer.h"
+#include "platform/glyphs/freetype_rasterizer.h"
 #include "platform/sdl/sdl_platform.h"
 
 namespace {
@@ -75,10 +75,11 @@ int runApplication(const RunOptions& options)
     SdlVideo video;
     std::string error;
     if (!video.start(options.headless, error)) return fail(error);
-    setTickSource(clock.get());
-    seedRandom(options.seedGiven ? options.seed : tickCount());
+    // The fonts exist before the window, as the program loads; their glyphs come with the device.
     setGlyphRasterizerFactory(createFreeTypeRasterizer);
     createFonts();
+    setTickSource(clock.get());
+    seedRandom(options.seedGiven ? options.seed : tickCount());
 
     if (!loadResolutionSettings()) {
         shutDown();
