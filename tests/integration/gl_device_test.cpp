@@ -10,13 +10,13 @@
 #include <cstring>
 #include <filesystem>
 
+#include "app/graphics.h"
 #include "app/settings.h"
 #include "math/matrix4.h"
 #include "platform/gl/fixed_function.h"
 #include "platform/gl/gl_system.h"
 #include "platform/glyphs/freetype_rasterizer.h"
 #include "platform/image/png_writer.h"
-#include "text/bitmap_font.h"
 
 namespace {
 
@@ -498,105 +498,6 @@ TEST_F(GlDeviceTest, PackedFormatsKeepChannelOrderAndAlpha)
     EXPECT_TRUE(near(at(image, 2, 2), blue));
 }
 
-// ---- State blocks, buffers, indices ----
-
-TEST_F(GlDeviceTest, StateBlockReappliesCapturedStates)
-{
-    device->beginStateBlock();
-    device->setRenderState(D3DRS_CULLMODE, D3DCULL_CCW);
-    std::unique_ptr<StateBlock> block = device->endStateBlock();
-    EXPECT_EQ(D3DCULL_NONE, device->renderState(D3DRS_CULLMODE));  // recorded, not set
-
-    device->setRenderState(D3DRS_CULLMODE, D3DCULL_CW);
-    block->capture();
-    device->setRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-    block->apply();
-    EXPECT_EQ(D3DCULL_CW, device->renderState(D3DRS_CULLMODE));
-    // Clockwise on screen, so culled now.
-    draw(screenFvf, D3DPT_TRIANGLELIST, 1,
-         std::vector<ScreenVertex>{{10, 10, 0.5f, 1, 0xFFFFFFFF, 0, 0, 0, 0},
-                                   {30, 10, 0.5f, 1, 0xFFFFFFFF, 0, 0, 0, 0},
-                                   {10, 30, 0.5f, 1, 0xFFFFFFFF, 0, 0, 0, 0}});
-    EXPECT_TRUE(near(at(frame(), 15, 15), black));
-}
-
-TEST_F(GlDeviceTest, BufferUpdatesStreamOffsetsAndIndexedDraws)
-{
-    std::vector<ScreenVertex> vertices = rectVertices(0, 0, 10, 10, 0xFFFF0000);
-    for (const ScreenVertex& v : rectVertices(20, 0, 30, 10, 0xFF00FF00)) vertices.push_back(v);
-    VertexBuffer* buffer = vertexBuffer(screenFvf, vertices);
-    const uint32_t stride = sizeof(ScreenVertex);
-    device->setFVF(screenFvf);
-    device->setStreamSource(0, buffer, 4 * stride, stride);
-    device->drawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2);
-    RgbaImage image = frame();
-    EXPECT_TRUE(near(at(image, 5, 5), black));
-    EXPECT_TRUE(near(at(image, 25, 5), green));
-
-    // A partial lock uploads its range; a discarding lock a whole new store.
-    auto* locked = reinterpret_cast<ScreenVertex*>(buffer->lock(4 * stride, 4 * stride, 0));
-    for (int i = 0; i < 4; ++i) locked[i].diffuse = 0xFF0000FF;
-    buffer->unlock();
-    device->drawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2);
-    EXPECT_TRUE(near(at(frame(), 25, 5), blue));
-    locked = reinterpret_cast<ScreenVertex*>(buffer->lock(0, 0, D3DLOCK_DISCARD));
-    for (int i = 4; i < 8; ++i) locked[i].diffuse = 0xFFFFFFFF;
-    buffer->unlock();
-    device->drawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2);
-    EXPECT_TRUE(near(at(frame(), 25, 5), white));
-
-    // Indices 6..11 name the quad's corners 0..3; base vertex 4 moves them to the second quad.
-    device->clear(D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
-    auto indices = device->createIndexBuffer(24, D3DUSAGE_WRITEONLY, D3DFMT_INDEX16, D3DPOOL_MANAGED);
-    const uint16_t list[12] = {3, 3, 3, 3, 3, 3, 0, 1, 2, 1, 3, 2};
-    std::memcpy(indices->lock(0, 0, 0), list, sizeof list);
-    indices->unlock();
-    device->setIndices(indices.get());
-    device->setStreamSource(0, buffer, 0, stride);
-    device->drawIndexedPrimitive(D3DPT_TRIANGLELIST, 4, 0, 4, 6, 2);
-    image = frame();
-    EXPECT_TRUE(near(at(image, 5, 5), black));
-    EXPECT_TRUE(near(at(image, 25, 5), white));
-
-    // Indices that name vertices past the buffer's end skip the draw; rewritten to valid ones,
-    // the same run is drawn.
-    auto later = device->createIndexBuffer(12, D3DUSAGE_WRITEONLY, D3DFMT_INDEX16, D3DPOOL_MANAGED);
-    const uint16_t beyond[6] = {8, 9, 10, 9, 11, 10};
-    std::memcpy(later->lock(0, 0, 0), beyond, sizeof beyond);
-    later->unlock();
-    device->setIndices(later.get());
-    device->clear(D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
-    device->drawIndexedPrimitive(D3DPT_TRIANGLELIST, 4, 0, 4, 0, 2);
-    EXPECT_TRUE(near(at(frame(), 25, 5), black));
-    std::memcpy(later->lock(0, 0, 0), list + 6, 12);
-    later->unlock();
-    device->drawIndexedPrimitive(D3DPT_TRIANGLELIST, 4, 0, 4, 0, 2);
-    EXPECT_TRUE(near(at(frame(), 25, 5), white));
-    device->setIndices(nullptr);
-}
-
-TEST_F(GlDeviceTest, ScreenshotRoundTripsThroughPng)
-{
-    device->clear(D3DCLEAR_TARGET, 0xFF204060, 1.0f, 0);
-    rect(0, 0, 16, 8, 0xFFFF8000);
-    const RgbaImage shot = frame();
-    const std::string path = (std::filesystem::temp_directory_path() / "zentrix_gl_device_test.png").string();
-    std::string error;
-    ASSERT_TRUE(writePng(path, shot, error)) << error;
-
-    int w = 0, h = 0, channels = 0;
-    stbi_uc* loaded = stbi_load(path.c_str(), &w, &h, &channels, 4);
-    ASSERT_NE(nullptr, loaded) << stbi_failure_reason();
-    EXPECT_EQ(shot.width, w);
-    EXPECT_EQ(shot.height, h);
-    EXPECT_EQ(0, std::memcmp(loaded, shot.pixels.data(), shot.pixels.size()));
-    stbi_image_free(loaded);
-    std::filesystem::remove(path);
-
-    EXPECT_FALSE(writePng("/nonexistent-dir/shot.png", shot, error));
-    EXPECT_NE(std::string::npos, error.find("/nonexistent-dir/shot.png")) << error;
-}
-
 // ---- What screen-space text relies on ----
 
 TEST_F(GlDeviceTest, FourBitAlphaPassesTheTestFromOneStepAndBlendsOverTheTarget)
@@ -780,3 +681,103 @@ TEST_F(GlDeviceTest, TextIsGreyOverTheTargetAndLeavesTheCallersStatesAsTheyWere)
     setGlyphRasterizerFactory(nullptr);
     appSettings = savedSettings;
 }
+
+// ---- State blocks, buffers, indices ----
+
+TEST_F(GlDeviceTest, StateBlockReappliesCapturedStates)
+{
+    device->beginStateBlock();
+    device->setRenderState(D3DRS_CULLMODE, D3DCULL_CCW);
+    std::unique_ptr<StateBlock> block = device->endStateBlock();
+    EXPECT_EQ(D3DCULL_NONE, device->renderState(D3DRS_CULLMODE));  // recorded, not set
+
+    device->setRenderState(D3DRS_CULLMODE, D3DCULL_CW);
+    block->capture();
+    device->setRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    block->apply();
+    EXPECT_EQ(D3DCULL_CW, device->renderState(D3DRS_CULLMODE));
+    // Clockwise on screen, so culled now.
+    draw(screenFvf, D3DPT_TRIANGLELIST, 1,
+         std::vector<ScreenVertex>{{10, 10, 0.5f, 1, 0xFFFFFFFF, 0, 0, 0, 0},
+                                   {30, 10, 0.5f, 1, 0xFFFFFFFF, 0, 0, 0, 0},
+                                   {10, 30, 0.5f, 1, 0xFFFFFFFF, 0, 0, 0, 0}});
+    EXPECT_TRUE(near(at(frame(), 15, 15), black));
+}
+
+TEST_F(GlDeviceTest, BufferUpdatesStreamOffsetsAndIndexedDraws)
+{
+    std::vector<ScreenVertex> vertices = rectVertices(0, 0, 10, 10, 0xFFFF0000);
+    for (const ScreenVertex& v : rectVertices(20, 0, 30, 10, 0xFF00FF00)) vertices.push_back(v);
+    VertexBuffer* buffer = vertexBuffer(screenFvf, vertices);
+    const uint32_t stride = sizeof(ScreenVertex);
+    device->setFVF(screenFvf);
+    device->setStreamSource(0, buffer, 4 * stride, stride);
+    device->drawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2);
+    RgbaImage image = frame();
+    EXPECT_TRUE(near(at(image, 5, 5), black));
+    EXPECT_TRUE(near(at(image, 25, 5), green));
+
+    // A partial lock uploads its range; a discarding lock a whole new store.
+    auto* locked = reinterpret_cast<ScreenVertex*>(buffer->lock(4 * stride, 4 * stride, 0));
+    for (int i = 0; i < 4; ++i) locked[i].diffuse = 0xFF0000FF;
+    buffer->unlock();
+    device->drawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2);
+    EXPECT_TRUE(near(at(frame(), 25, 5), blue));
+    locked = reinterpret_cast<ScreenVertex*>(buffer->lock(0, 0, D3DLOCK_DISCARD));
+    for (int i = 4; i < 8; ++i) locked[i].diffuse = 0xFFFFFFFF;
+    buffer->unlock();
+    device->drawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2);
+    EXPECT_TRUE(near(at(frame(), 25, 5), white));
+
+    // Indices 6..11 name the quad's corners 0..3; base vertex 4 moves them to the second quad.
+    device->clear(D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+    auto indices = device->createIndexBuffer(24, D3DUSAGE_WRITEONLY, D3DFMT_INDEX16, D3DPOOL_MANAGED);
+    const uint16_t list[12] = {3, 3, 3, 3, 3, 3, 0, 1, 2, 1, 3, 2};
+    std::memcpy(indices->lock(0, 0, 0), list, sizeof list);
+    indices->unlock();
+    device->setIndices(indices.get());
+    device->setStreamSource(0, buffer, 0, stride);
+    device->drawIndexedPrimitive(D3DPT_TRIANGLELIST, 4, 0, 4, 6, 2);
+    image = frame();
+    EXPECT_TRUE(near(at(image, 5, 5), black));
+    EXPECT_TRUE(near(at(image, 25, 5), white));
+
+    // Indices that name vertices past the buffer's end skip the draw; rewritten to valid ones,
+    // the same run is drawn.
+    auto later = device->createIndexBuffer(12, D3DUSAGE_WRITEONLY, D3DFMT_INDEX16, D3DPOOL_MANAGED);
+    const uint16_t beyond[6] = {8, 9, 10, 9, 11, 10};
+    std::memcpy(later->lock(0, 0, 0), beyond, sizeof beyond);
+    later->unlock();
+    device->setIndices(later.get());
+    device->clear(D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+    device->drawIndexedPrimitive(D3DPT_TRIANGLELIST, 4, 0, 4, 0, 2);
+    EXPECT_TRUE(near(at(frame(), 25, 5), black));
+    std::memcpy(later->lock(0, 0, 0), list + 6, 12);
+    later->unlock();
+    device->drawIndexedPrimitive(D3DPT_TRIANGLELIST, 4, 0, 4, 0, 2);
+    EXPECT_TRUE(near(at(frame(), 25, 5), white));
+    device->setIndices(nullptr);
+}
+
+TEST_F(GlDeviceTest, ScreenshotRoundTripsThroughPng)
+{
+    device->clear(D3DCLEAR_TARGET, 0xFF204060, 1.0f, 0);
+    rect(0, 0, 16, 8, 0xFFFF8000);
+    const RgbaImage shot = frame();
+    const std::string path = (std::filesystem::temp_directory_path() / "zentrix_gl_device_test.png").string();
+    std::string error;
+    ASSERT_TRUE(writePng(path, shot, error)) << error;
+
+    int w = 0, h = 0, channels = 0;
+    stbi_uc* loaded = stbi_load(path.c_str(), &w, &h, &channels, 4);
+    ASSERT_NE(nullptr, loaded) << stbi_failure_reason();
+    EXPECT_EQ(shot.width, w);
+    EXPECT_EQ(shot.height, h);
+    EXPECT_EQ(0, std::memcmp(loaded, shot.pixels.data(), shot.pixels.size()));
+    stbi_image_free(loaded);
+    std::filesystem::remove(path);
+
+    EXPECT_FALSE(writePng("/nonexistent-dir/shot.png", shot, error));
+    EXPECT_NE(std::string::npos, error.find("/nonexistent-dir/shot.png")) << error;
+}
+
