@@ -780,4 +780,3 @@ TEST_F(GlDeviceTest, ScreenshotRoundTripsThroughPng)
     EXPECT_FALSE(writePng("/nonexistent-dir/shot.png", shot, error));
     EXPECT_NE(std::string::npos, error.find("/nonexistent-dir/shot.png")) << error;
 }
-
