@@ -170,30 +170,28 @@ TEST_F(FontTest, GlyphCellsArePackedInCodeOrderWithMarginsAndWrap)
     EXPECT_FLOAT_EQ(font.glyphs[1].left, 14.0f / t);
     EXPECT_FLOAT_EQ(font.glyphs[1].right, 29.0f / t);
 
-    // Every glyph follows the one before it, or starts a new row 13 texels lower when it would
-    // pass the right edge; the first wrap comes at 'D'.
-    uint32_t x = 4, y = 0;
+    // Rows wrap before a glyph would pass the right edge: 'D' opens the second row, 13 texels
+    // (cell + 1) lower, 'h' the third; '~' ends it.
+    EXPECT_EQ(fake.drawn['C' - 32].y, 0);
+    EXPECT_EQ(fake.drawn['D' - 32].x, 4);
+    EXPECT_EQ(fake.drawn['D' - 32].y, 13);
+    EXPECT_FLOAT_EQ(font.glyphs['D' - 32].left, 0.0f);
+    EXPECT_FLOAT_EQ(font.glyphs['D' - 32].top, 13.0f / t);
+    EXPECT_EQ(fake.drawn['g' - 32].y, 13);
+    EXPECT_EQ(fake.drawn['h' - 32].y, 26);
+    EXPECT_EQ(fake.drawn['~' - 32].y, 26);
+    // Each cell is its character's width plus both margins, a cell high, drawn in code order
+    // where its rectangle says, and no cell passes the right edge.
     for (int c = 32; c < 127; ++c) {
-        const uint32_t w = uint32_t(FakeRasterizerScope::widthOf(uint8_t(c)));
-        if (x + w + 4 > 512) {
-            x = 4;
-            y += 13;
-            if (y == 13) {
-                EXPECT_EQ(c, 'D');
-            }
-        }
+        const GlyphRect& g = font.glyphs[c - 32];
         const FakeRasterizerScope::DrawnGlyph& d = fake.drawn[size_t(c - 32)];
         EXPECT_EQ(d.c, c);
-        EXPECT_EQ(d.x, int(x)) << char(c);
-        EXPECT_EQ(d.y, int(y)) << char(c);
-        const GlyphRect& g = font.glyphs[c - 32];
-        EXPECT_FLOAT_EQ(g.left, float(x - 4) / t) << char(c);
-        EXPECT_FLOAT_EQ(g.top, float(y) / t) << char(c);
-        EXPECT_FLOAT_EQ(g.right, float(x + w + 4) / t) << char(c);
-        EXPECT_FLOAT_EQ(g.bottom, float(y + 12) / t) << char(c);
-        x += w + 8;
+        EXPECT_FLOAT_EQ((g.right - g.left) * t, float(FakeRasterizerScope::widthOf(uint8_t(c)) + 8)) << char(c);
+        EXPECT_FLOAT_EQ((g.bottom - g.top) * t, 12.0f) << char(c);
+        EXPECT_FLOAT_EQ(g.left * t + 4, float(d.x)) << char(c);
+        EXPECT_FLOAT_EQ(g.top * t, float(d.y)) << char(c);
+        EXPECT_LE(g.right, 1.0f);
     }
-    EXPECT_EQ(y, 26u);
     // Code 127 is never painted and has no cell.
     EXPECT_EQ(font.glyphs[95].left, 0.0f);
     EXPECT_EQ(font.glyphs[95].right, 0.0f);
