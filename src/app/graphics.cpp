@@ -7,6 +7,7 @@
 #include "app/application.h"
 #include "app/fatal_error.h"
 #include "app/settings.h"
+#include "platform/file/checked_file.h"
 #include "world/game_world.h"
 
 std::unique_ptr<GraphicsSystem> graphicsSystem;
@@ -103,10 +104,9 @@ bool createGraphicsDevice()
     pp.autoDepthStencilFormat = D3DFMT_D16;
     pp.presentationInterval = D3DPRESENT_INTERVAL_ONE;
 
-    errno = 0;
-    std::FILE* log = std::fopen(logFileName, "w");
-    if (!log) {
-        reportFatal(cannotOpenMessage(logFileName));
+    OutputFile log;
+    if (!log.open(logFileName, "the log")) {
+        reportFatal(log.error());
         return false;
     }
 
@@ -123,11 +123,15 @@ bool createGraphicsDevice()
         graphicsDevice = graphicsSystem->createDevice(D3DDEVTYPE_HAL, mainWindow, attempts[i].flags, pp);
         // The last attempt's line is written whether or not it succeeded.
         if (graphicsDevice || i + 1 == count) {
-            std::fprintf(log, "%s\n", attempts[i].logLine);
+            log.printf("%s\n", attempts[i].logLine);
             break;
         }
     }
-    std::fclose(log);
+    // A log that cannot be written ends the program like a missing settings file.
+    if (!log.close()) {
+        reportFatal(log.error());
+        return false;
+    }
     if (!graphicsDevice) {
         const std::string why = graphicsSystem->lastError();
         reportFatal("cannot create the graphics device" + (why.empty() ? std::string() : ": " + why));
