@@ -22,6 +22,7 @@
 #include "platform/file/checked_file.h"
 #include "platform/gl/gl_system.h"
 #include "platform/image/png_writer.h"
+#include "platform/glyphs/freetype_rasterizer.h"
 #include "platform/sdl/sdl_platform.h"
 #include "sound/sound_engine.h"
 
@@ -119,6 +120,9 @@ int runApplication(const RunOptions& options)
     SdlVideo video;
     std::string error;
     if (!video.start(options.headless, error)) return fail(error);
+    // The fonts exist before the window, as the program loads; their glyphs come with the device.
+    setGlyphRasterizerFactory(createFreeTypeRasterizer);
+    createFonts();
     setTickSource(clock.get());
     seedRandom(options.seedGiven ? options.seed : tickCount());
 
