@@ -9,14 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "app/result_codes.h"
 #include "math/vec3.h"
-
-// Result codes: 0 success, negative failure.
-inline constexpr int32_t S_OK = 0;
-inline constexpr int32_t E_FAIL = static_cast<int32_t>(0x80004005u);
-inline constexpr int32_t E_OUTOFMEMORY = static_cast<int32_t>(0x8007000Eu);
-inline constexpr int32_t CO_E_NOTINITIALIZED = static_cast<int32_t>(0x800401F0u);
-inline bool succeeded(int32_t result) { return result >= 0; }
 
 // Segment flags.
 inline constexpr uint32_t DMUS_SEGF_SECONDARY = 0x80;
