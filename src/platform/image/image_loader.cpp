@@ -61,15 +61,6 @@ const char* typeName(ImageFileType type)
     }
 }
 
-const char* sdlTypeName(ImageFileType type)
-{
-    switch (type) {
-    case ImageFileType::Bmp: return "BMP";
-    case ImageFileType::Jpeg: return "JPG";
-    default: return "PNG";
-    }
-}
-
 uint32_t be16(const uint8_t* p) { return uint32_t(p[0]) << 8 | p[1]; }
 uint32_t be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
 uint32_t le16(const uint8_t* p) { return uint32_t(p[1]) << 8 | p[0]; }
@@ -239,8 +230,16 @@ bool decodeImage(const uint8_t* bytes, size_t size, ArgbImage& out, std::string&
         error = std::string("cannot read the image from memory: ") + SDL_GetError();
         return false;
     }
-    // Typed, so that the decoder announced by the first bytes is the only one that runs.
-    SDL_Surface* decoded = IMG_LoadTyped_RW(source, 1, sdlTypeName(type));
+    // The decoder announced by the first bytes is called by name: the generic loader asks every
+    // format in turn whether it recognises the bytes, and would hand a JPEG-looking file that
+    // merely contains "<svg" to the vector loader.
+    SDL_Surface* decoded = nullptr;
+    switch (type) {
+    case ImageFileType::Bmp: decoded = SDL_LoadBMP_RW(source, 0); break;
+    case ImageFileType::Jpeg: decoded = IMG_LoadJPG_RW(source); break;
+    default: decoded = IMG_LoadPNG_RW(source); break;
+    }
+    SDL_RWclose(source);
     if (!decoded) {
         error = std::string("cannot decode the ") + typeName(type) + " image: " + IMG_GetError();
         return false;
