@@ -172,6 +172,17 @@ TEST(ImageFiles, CraftedHeadersAreRefusedBeforeDecoding)
               "the JPEG has no frame header before its image data");
 }
 
+TEST(ImageFiles, OnlyTheDecoderTheFirstBytesAnnounceRuns)
+{
+    // Found by fuzzing: JPEG's first bytes, then bytes no JPEG decoder accepts, with "<svg" among
+    // them. Asked in turn, the vector loader claimed it (and leaked); only the JPEG decoder may.
+    ArgbImage image;
+    std::string error;
+    EXPECT_FALSE(loadImageFile(std::string(ZENTRIX_SOURCE_DIR) + "/tests/fuzz/corpus/image/jpeg_containing_svg", image,
+                               error));
+    EXPECT_EQ(error.rfind("cannot decode the JPEG image: ", 0), 0u) << error;
+}
+
 TEST(ImageFiles, TopDownBmpDecodesInItsRowOrderAndNonFilesAreRefusedByType)
 {
     // Two rows stored top-down: red on top, blue below (pixels are B, G, R; rows padded to 4).
