@@ -6,6 +6,7 @@
 #include "app/application.h"
 #include "app/camera.h"
 #include "app/input.h"
+#include "terrain/terrain.h"
 #include "world/game_world.h"
 
 namespace {
@@ -14,7 +15,7 @@ const char* const header =
     "frame,tick,dt,frame_ms,cam_x,cam_y,cam_z,look_x,look_y,look_z,time_factor,speed,angle,sound,mip_filter,detail,"
     "follower_x,follower_y,follower_z,segment,segment_timer,segment_duration,"
     "projectile_x,projectile_y,projectile_z,projectile_vx,projectile_vy,projectile_vz,"
-    "launch_speed,launch_angle,explosion_channel";
+    "launch_speed,launch_angle,explosion_channel,ground_height,land_tile,water_tile,water_frame";
 
 void putFloat(std::FILE* f, float v) { std::fprintf(f, ",%.9g", static_cast<double>(v)); }
 void putVec(std::FILE* f, const Vec3& v)
@@ -66,7 +67,14 @@ void TraceWriter::writeRow()
     } else {
         std::fprintf(f, ",,,,,,,,,,,,,,");
     }
-    std::fprintf(f, ",%d\n", explosionChannel);
+    std::fprintf(f, ",%d", explosionChannel);
+    if (const Terrain* t = theWorld ? theWorld->terrain.get() : nullptr) {
+        putFloat(f, terrainFrame.groundHeight());
+        std::fprintf(f, ",%d,%d,%d\n", terrainFrame.landTileIndex, terrainFrame.waterTileIndex,
+                     t->waterTileCount > 0 ? t->waterTiles[0].currentFrame : -1);
+    } else {
+        std::fprintf(f, ",,,,\n");
+    }
 }
 
 void TraceWriter::close()
