@@ -63,7 +63,7 @@ TEST_F(AppRun, ThreeFramesOnFixtureData)
 TEST_F(AppRun, EachMissingFileEndsWithStatusOneAndItsName)
 {
     for (const char* name : {"Resolutions.txt", "RenderingAndMore.txt", "SpielEinstellungen.txt", "trajectory_data.txt",
-                             "TerrainTextures.txt"}) {
+                             "TerrainTextures.txt", "Terrain.txt"}) {
         writeFixtureData(dir.path());
         std::filesystem::remove(dir.file(name));
         const ProcessResult r = run("--frames 3");
