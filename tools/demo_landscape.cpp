@@ -37,7 +37,7 @@ float smoothstep(float edge0, float edge1, float x)
     return t * t * (3.0f - 2.0f * t);
 }
 
-float lerp(float a, float b, float t) { return a + (b - a) * t; }
+float mix(float a, float b, float t) { return a + (b - a) * t; }
 
 float fbm(float x, float z, int octaves, int seed)
 {
@@ -131,15 +131,15 @@ RgbPicture baseTexture(const Tile& t)
             const float variation = fbm(x / 9.0f, z / 9.0f, 3, 11);
             // Sand along the water, grass on the slopes and flats, rock where it is steep or high.
             const float sand = 1.0f - smoothstep(waterLevel + 1.0f, waterLevel + 3.5f, h + 2.0f * variation);
-            const float rock = std::max(smoothstep(0.55f, 0.95f, slope + 0.2f * variation), smoothstep(52.0f, 62.0f, h));
-            float r = lerp(105.0f, 150.0f, 0.5f + variation), g = lerp(175.0f, 200.0f, 0.5f - variation),
-                  b = lerp(60.0f, 85.0f, 0.5f + variation);
-            r = lerp(r, 175.0f + 40.0f * variation, rock);
-            g = lerp(g, 165.0f + 40.0f * variation, rock);
-            b = lerp(b, 150.0f + 40.0f * variation, rock);
-            r = lerp(r, 235.0f, sand);
-            g = lerp(g, 215.0f, sand);
-            b = lerp(b, 160.0f, sand);
+            const float rock = std::max(smoothstep(0.75f, 1.15f, slope + 0.2f * variation), smoothstep(52.0f, 62.0f, h));
+            float r = mix(105.0f, 150.0f, 0.5f + variation), g = mix(175.0f, 200.0f, 0.5f - variation),
+                  b = mix(60.0f, 85.0f, 0.5f + variation);
+            r = mix(r, 175.0f + 40.0f * variation, rock);
+            g = mix(g, 165.0f + 40.0f * variation, rock);
+            b = mix(b, 150.0f + 40.0f * variation, rock);
+            r = mix(r, 235.0f, sand);
+            g = mix(g, 215.0f, sand);
+            b = mix(b, 160.0f, sand);
             uint8_t* p = picture.pixel(px, py);
             p[0] = toByte(r);
             p[1] = toByte(g);
@@ -230,11 +230,16 @@ float demoLandscapeHeight(float x, float z)
     const float terrace = 24.0f * (1.0f - smoothstep(-5.0f, 45.0f, z)) + 1.2f * fbm(x / 15.0f, z / 15.0f, 2, 5);
     const float ex = x / 60.0f, ez = (z - lakeCentreZ) / 65.0f;
     const float e = ex * ex + ez * ez;
-    const float basin = e < 1.0f ? 0.8f + 1.8f * e + 0.6f * fbm(x / 12.0f, z / 12.0f, 2, 9)
-                                 : waterLevel - 1.4f + 30.0f * (e - 1.0f);
-    const float floor = std::min(std::max(terrace, basin), 70.0f);
+    float basin = e < 1.0f ? 0.8f + 1.8f * e + 0.6f * fbm(x / 12.0f, z / 12.0f, 2, 9)
+                           : waterLevel - 1.4f + 14.0f * (e - 1.0f);
+    // Towards the start the shore climbs only to the terrace; beyond the lake it becomes hills.
+    if (z < lakeCentreZ)
+        basin = std::min(basin, std::max(terrace, waterLevel + 2.0f));
+    else
+        basin = std::min(basin, hills);
+    const float floor = std::min(basin, 70.0f);
     const float openness = std::max(smoothstep(45.0f, 95.0f, std::fabs(x)), smoothstep(-45.0f, -95.0f, z));
-    return std::max(0.0f, lerp(floor, std::max(hills, 0.6f * floor), openness));
+    return std::max(0.0f, mix(floor, std::max(hills, 0.6f * floor), openness));
 }
 
 bool writeDemoLandscape(const std::filesystem::path& outDir, std::string& error)
