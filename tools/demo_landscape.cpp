@@ -201,8 +201,9 @@ std::string terrainText()
             std::snprintf(line, sizeof line, "  X %g Y %g Z %g\n", double(x), double(waterLevel), double(z));
             text += line;
         }
+    // No sway: neighbouring instances share edges, and their edge vertices would sway apart.
     std::snprintf(line, sizeof line,
-                  "Columns 17 Rows 17 DetailRepeatU 6 DetailRepeatV 6 Width 50 Depth 50 Reserved 0 WaveHeight 0.35 Sway 0.25 "
+                  "Columns 17 Rows 17 DetailRepeatU 6 DetailRepeatV 6 Width 50 Depth 50 Reserved 0 WaveHeight 0.35 Sway 0 "
                   "BaseTexture %d DetailTexture 0 FrameCount 32 FramePeriod 60\n",
                   tileColumns * tileRows);
     text += line;
