@@ -18,9 +18,14 @@ namespace {
 // middle tile, which holds the lake.
 constexpr int tileColumns = 3, tileRows = 3;
 constexpr float tileSize = 240.0f;
-constexpr float tileCentreX[tileColumns] = {-240.0f, 0.0f, 240.0f};
-constexpr float tileCentreZ[tileRows] = {-170.0f, 70.0f, 310.0f};
-constexpr int gridVertices = 129;  // 1,024 div 127 = 8 texels per cell: vertices sit on texels
+// The grid is offset by a quarter and a half cell, so the start does not lie on a grid line: the
+// ground test's edge checks are exact only in exact arithmetic, and a first frame that misses
+// both triangles would keep the ground height 0.
+constexpr float tileCentreX[tileColumns] = {-239.0625f, 0.9375f, 240.9375f};
+constexpr float tileCentreZ[tileRows] = {-168.125f, 71.875f, 311.875f};
+// 1,024 div 63 = 16 texels per cell, so vertices sit on texels; 65 x 65 keeps the frame rate of
+// the software renderer usable.
+constexpr int gridVertices = 65;
 constexpr float heightScale = 0.3f;  // file value: a brightness of 765 lifts by 76.5
 constexpr float unitsPerLevel = heightScale / 3.0f;
 constexpr int heightMapSize = 1024;
@@ -189,7 +194,7 @@ std::string terrainText()
     for (int row = 0; row < tileRows; ++row)
         for (int column = 0; column < tileColumns; ++column, ++index) {
             std::snprintf(line, sizeof line,
-                          "Land%d PositionX %g PositionY 0 PositionZ %g Columns %d Rows %d DetailRepeatU 48 DetailRepeatV 48 "
+                          "Land%d PositionX %.9g PositionY 0 PositionZ %.9g Columns %d Rows %d DetailRepeatU 48 DetailRepeatV 48 "
                           "Width %g Depth %g HeightScale %g BaseTexture %d DetailTexture 0 HeightMap %d\n",
                           index, double(tileCentreX[column]), double(tileCentreZ[row]), gridVertices, gridVertices,
                           double(tileSize), double(tileSize), double(heightScale), index, index);
