@@ -1,11 +1,17 @@
 # make run: install what is missing, build, run the demo on the bundled data.
 # make test: install what is missing, build, run every test.
+# make test-sanitize: every test again, built with AddressSanitizer and UndefinedBehaviorSanitizer.
+# make fuzz: each libFuzzer harness of tests/fuzz for FUZZ_SECONDS (clang).
+# make soak: 100,000 frames headless, printing the maximum resident memory on the way.
 BUILD ?= build
+SANITIZE_BUILD ?= build-sanitize
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 DEMO := $(BUILD)/demo
 ARGS ?=
 
-.PHONY: all deps configure build demo-data run test clean
+.PHONY: all deps configure build demo-data run test test-sanitize fuzz soak clean
 
 all: build
 
@@ -30,5 +36,24 @@ run: demo-data
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# Leaks are reported except the one Mesa's software driver leaves at exit (see the file).
+SANITIZE_ENV := ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1 \
+	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitize/lsan.supp:print_suppressions=0 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+test-sanitize: deps
+	@cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZENTRIX_SANITIZE=ON >/dev/null
+	@cmake --build $(SANITIZE_BUILD) -j $(JOBS)
+	@cd $(SANITIZE_BUILD) && $(SANITIZE_ENV) ctest --output-on-failure -j $(JOBS)
+
+fuzz: deps
+	@cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZENTRIX_FUZZ=ON \
+		-DCMAKE_CXX_COMPILER=clang++ >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	@scripts/fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+soak: demo-data
+	@bench/soak.sh $(BUILD)
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD)

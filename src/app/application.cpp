@@ -80,6 +80,13 @@ void runFrame()
     ++frameIndex;
 }
 
+float stepSeconds(int32_t frameMs)
+{
+    // The product is formed in double and rounded once: 20 ms is 0.0199999996, not the
+    // 0.0200000014 that a single-precision 0.001 would give, which changes segment frame counts.
+    return static_cast<float>(0.001 * static_cast<double>(frameMs));
+}
+
 void paceFrame()
 {
     TickSource* clock = tickSource();
@@ -91,11 +98,11 @@ void paceFrame()
             if (static_cast<float>(frameClock.frameMs) > appSettings.targetFrameMs) break;
             if (clock) clock->pacingPollMissed();
         }
-        frameClock.dt = 0.001f * static_cast<float>(frameClock.frameMs);
+        frameClock.dt = stepSeconds(frameClock.frameMs);
         break;
     case 2:
         frameClock.frameMs = static_cast<int32_t>(tickCount() - frameClock.frameStartTick);
-        frameClock.dt = 0.001f * static_cast<float>(frameClock.frameMs);
+        frameClock.dt = stepSeconds(frameClock.frameMs);
         break;
     default:
         break;  // nothing measured: dt keeps its value

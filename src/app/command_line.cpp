@@ -41,6 +41,8 @@ const char* usageText()
            "                     height under the camera, the land and water tile found there (-1:\n"
            "                     none) and water tile 0's animation frame (-1: no water tiles))\n"
            "  --screenshot FILE  write the last frame that runs as a PNG\n"
+           "                     (both files are created at start-up; a failed write ends the run\n"
+           "                     with status 1)\n"
            "  --help             show this text and exit\n"
            "  --version          show the version and exit\n"
            "\n"

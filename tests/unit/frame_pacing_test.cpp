@@ -44,7 +44,7 @@ TEST_F(Pacing, ModeOneEndsAtTheFirstPollAboveTheTarget)
     frameClock.frameStartTick = 1000;
     paceFrame();
     EXPECT_EQ(frameClock.frameMs, 21);
-    EXPECT_EQ(frameClock.dt, 0.001f * 21.0f);
+    EXPECT_EQ(frameClock.dt, stepSeconds(21));
 }
 
 TEST_F(Pacing, VirtualClockMeasuresTwentyOneInModeOneAndTheStepInModeTwo)
@@ -63,7 +63,7 @@ TEST_F(Pacing, VirtualClockMeasuresTwentyOneInModeOneAndTheStepInModeTwo)
     clock.frameWorkDone();
     paceFrame();
     EXPECT_EQ(frameClock.frameMs, 10);
-    EXPECT_EQ(frameClock.dt, 0.001f * 10.0f);
+    EXPECT_EQ(frameClock.dt, stepSeconds(10));
 }
 
 TEST_F(Pacing, ModeTwoWithinOneTickGivesZero)
@@ -88,7 +88,7 @@ TEST_F(Pacing, TickCounterWrapStillMeasuresTheTrueLength)
     clock.frameWorkDone();  // now 14 past the wrap
     paceFrame();
     EXPECT_EQ(frameClock.frameMs, 30);
-    EXPECT_EQ(frameClock.dt, 0.001f * 30.0f);
+    EXPECT_EQ(frameClock.dt, stepSeconds(30));
 
     appSettings.pacingMode = 1;
     appSettings.targetFrameMs = 20.0f;
@@ -110,4 +110,21 @@ TEST_F(Pacing, OtherModesNeverMeasure)
     EXPECT_EQ(frameClock.dt, 0.0f);
     EXPECT_EQ(frameClock.frameMs, 0);
     EXPECT_EQ(ticks.reads, 3);  // only the frame starts read the clock
+}
+
+TEST_F(Pacing, TimeStepIsTheMillisecondsTimesOneThousandthRoundedOnceToFloat)
+{
+    EXPECT_EQ(stepSeconds(20), 0.0199999996f);
+    EXPECT_EQ(stepSeconds(30), 0.0299999993f);
+    EXPECT_NE(stepSeconds(20), 0.001f * 20.0f);  // 0.0200000014
+    EXPECT_NE(stepSeconds(30), 0.001f * 30.0f);  // 0.0300000012
+    EXPECT_EQ(stepSeconds(0), 0.0f);
+
+    appSettings.pacingMode = 2;
+    VirtualClock clock(20);
+    setTickSource(&clock);
+    frameClock.frameStartTick = tickCount();
+    clock.frameWorkDone();
+    paceFrame();
+    EXPECT_EQ(frameClock.dt, 0.0199999996f);
 }

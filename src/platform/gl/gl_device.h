@@ -58,8 +58,14 @@ private:
     void applySamplers();
     void bindVertexInput(const VertexLayout& layout, uint64_t serial, GLuint buffer);
 
+    // Waits until the GPU has finished the frame presented before, so that at most one frame is
+    // in flight behind the one being recorded: off screen nothing throttles presenting, and a
+    // software renderer would otherwise queue frame after frame in memory.
+    void waitForPresentedFrame();
+
     SDL_Window* window_;
     SDL_GLContext context_;
+    GLsync presentedFrame_ = nullptr;
     std::shared_ptr<GlContextLife> life_;
     GLuint program_ = 0, vertexArray_ = 0, stateBuffer_ = 0;
     GLuint samplers_[2] = {0, 0};
