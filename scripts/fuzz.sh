@@ -7,6 +7,10 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 build=${1:?usage: scripts/fuzz.sh BUILD_DIR [SECONDS] [HARNESS...]}
+# Absolute: the harnesses of data files change into a scratch folder, as the program reads its
+# files from the working directory.
+build=$(cd "$build" && pwd)
+seeds=$(pwd)/tests/fuzz/corpus
 seconds=${2:-60}
 shift 2 2>/dev/null || shift $#
 names=("$@")
@@ -25,7 +29,7 @@ run_one() {
     # stdout and stderr of the code under test are closed: warnings would drown the fuzzer's
     # own reports, which still reach the log.
     "$harness" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=3072 -close_fd_mask=3 -print_final_stats=1 \
-        -artifact_prefix="$build/fuzz-findings/$name-" "$build/fuzz-corpus/$name" "tests/fuzz/corpus/$name" \
+        -artifact_prefix="$build/fuzz-findings/$name-" "$build/fuzz-corpus/$name" "$seeds/$name" \
         >"$build/fuzz-logs/$name.log" 2>&1
 }
 

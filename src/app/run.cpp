@@ -20,6 +20,7 @@
 #include "platform/file/checked_file.h"
 #include "platform/gl/gl_system.h"
 #include "platform/image/png_writer.h"
+#include "platform/glyphs/freetype_rasterizer.h"
 #include "platform/sdl/sdl_platform.h"
 
 namespace {
@@ -91,6 +92,9 @@ int runApplication(const RunOptions& options)
     SdlVideo video;
     std::string error;
     if (!video.start(options.headless, error)) return fail(error);
+    // The fonts exist before the window, as the program loads; their glyphs come with the device.
+    setGlyphRasterizerFactory(createFreeTypeRasterizer);
+    createFonts();
     setTickSource(clock.get());
     // A virtual clock stands at 0, so fixed-step runs stay reproducible; otherwise the time since
     // boot makes every run's water and stars different.

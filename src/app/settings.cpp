@@ -7,6 +7,7 @@
 #include "app/token_reader.h"
 
 AppSettings appSettings;
+char textBuffer[textBufferSize];
 
 namespace {
 

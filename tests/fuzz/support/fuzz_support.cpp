@@ -13,8 +13,11 @@ void enterFuzzWorkDir()
 {
     static bool entered = false;
     if (entered) return;
-    char pattern[] = "/tmp/zentrix-fuzz-XXXXXX";
-    const char* dir = mkdtemp(pattern);
+    // Memory-backed where there is such a folder: every input is written as a file.
+    char shm[] = "/dev/shm/zentrix-fuzz-XXXXXX";
+    char tmp[] = "/tmp/zentrix-fuzz-XXXXXX";
+    const char* dir = mkdtemp(shm);
+    if (!dir) dir = mkdtemp(tmp);
     if (!dir || chdir(dir) != 0) {
         std::perror("zentrix fuzz: cannot make a scratch folder");
         std::abort();
