@@ -19,9 +19,24 @@ struct ResolvedFace {
     bool oblique = false;   // no italic of its own: slant them
 };
 
+// fontconfig's default configuration lives from the first lookup to the program's exit; FcFini
+// then gives it back, so a leak check at exit sees nothing of it.
+bool fontconfigReady()
+{
+    struct Session {
+        bool ready = FcInit() == FcTrue;
+        ~Session()
+        {
+            if (ready) FcFini();
+        }
+    };
+    static Session session;
+    return session.ready;
+}
+
 bool resolveFace(const GlyphFaceRequest& request, ResolvedFace& out, std::string& error)
 {
-    if (!FcInit()) {
+    if (!fontconfigReady()) {
         error = "fontconfig cannot load its configuration";
         return false;
     }
