@@ -180,6 +180,30 @@ TEST_F(AppRun, OutputFilesOnAFullDeviceEndWithStatusOneAndOneLine)
     EXPECT_EQ(lastLine(shot.output), "zentrix: cannot write screenshot /dev/full: No space left on device\n");
 }
 
+// A disk that fills up mid-run, where no /dev/full exists: the shell caps the size of the files the
+// program writes (ulimit counts 512-byte blocks) and ignores the signal, so writes fail with EFBIG.
+TEST_F(AppRun, OutputFilesPastTheFileSizeLimitEndWithStatusOneAndOneLine)
+{
+    auto capped = [this](const std::string& args) {
+        return runCommand("trap '' XFSZ; ulimit -f 8; " + zentrix("--headless --data " + dir.path() + " " + args));
+    };
+    const std::string trace = dir.file("t.csv");
+    const ProcessResult t = capped("--frames 200 --fixed-step 20 --trace " + trace);
+    EXPECT_EQ(t.exitStatus, 1) << t.output;
+    EXPECT_EQ(lastLine(t.output), "zentrix: cannot write trace file " + trace + ": File too large\n");
+
+    const std::string shot = dir.file("shot.png");
+    const ProcessResult s = capped("--frames 2 --fixed-step 20 --screenshot " + shot);
+    EXPECT_EQ(s.exitStatus, 1) << s.output;
+    EXPECT_EQ(lastLine(s.output), "zentrix: cannot write screenshot " + shot + ": File too large\n");
+
+    const std::string sound = dir.file("out.wav");
+    const ProcessResult a = capped("--frames 50 --fixed-step 20 --audio-out " + sound);
+    EXPECT_EQ(a.exitStatus, 1) << a.output;
+    EXPECT_NE(lastLine(a.output).find("zentrix: cannot write"), std::string::npos) << a.output;
+    EXPECT_NE(lastLine(a.output).find(sound + ": File too large"), std::string::npos) << a.output;
+}
+
 TEST_F(AppRun, UnwritableOutputPathsFailBeforeTheFirstFrame)
 {
     const std::string missing = dir.file("no-such-folder/shot.png");
