@@ -177,3 +177,25 @@ ShaderState gatherShaderState(const GraphicsDevice& device, float viewportWidth,
     }
     return s;
 }
+
+ProgramKey programKey(const ShaderState& state)
+{
+    ProgramKey key;
+    std::memcpy(key.vertexMode, state.vertexMode, sizeof key.vertexMode);
+    std::memcpy(key.pixelMode, state.pixelMode, sizeof key.pixelMode);
+    key.lightCount = state.lightCount[0];
+    std::memcpy(key.stageColor, state.stageColor, sizeof key.stageColor);
+    std::memcpy(key.stageAlpha, state.stageAlpha, sizeof key.stageAlpha);
+    return key;
+}
+
+size_t ProgramKeyHash::operator()(const ProgramKey& key) const
+{
+    // FNV-1a over the members; the key has no padding (int32 members only).
+    static_assert(sizeof(ProgramKey) == sizeof(int32_t) * 25);
+    unsigned char bytes[sizeof(ProgramKey)];
+    std::memcpy(bytes, &key, sizeof bytes);
+    uint64_t h = 1469598103934665603ull;
+    for (unsigned char b : bytes) h = (h ^ b) * 1099511628211ull;
+    return static_cast<size_t>(h);
+}

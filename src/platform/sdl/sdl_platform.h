@@ -39,6 +39,7 @@ bool pollOneEvent();
 class SystemClock : public TickSource {
 public:
     uint32_t now() override { return static_cast<uint32_t>(SDL_GetTicks()); }
+    void sleep(uint32_t ms) override { SDL_Delay(ms); }
 };
 
 class SdlKeyboard : public KeyboardSource {
