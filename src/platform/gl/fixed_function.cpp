@@ -186,6 +186,18 @@ ProgramKey programKey(const ShaderState& state)
     key.lightCount = state.lightCount[0];
     std::memcpy(key.stageColor, state.stageColor, sizeof key.stageColor);
     std::memcpy(key.stageAlpha, state.stageAlpha, sizeof key.stageAlpha);
+    // States the shader does not read on the path the others choose are left out, so leftovers
+    // of earlier draws do not multiply the programs: the comparison without alpha test, the
+    // lights and colour source without lighting, every stage from the first disabled one on.
+    if (!key.pixelMode[2]) key.pixelMode[3] = 0;
+    if (!key.vertexMode[1]) key.vertexMode[3] = key.lightCount = 0;
+    for (int stage = 0; stage < 2; ++stage)
+        if (key.stageColor[stage][0] == int32_t(D3DTOP_DISABLE)) {
+            for (int later = stage; later < 2; ++later)
+                for (int i = 1; i < 4; ++i) key.stageColor[later][i] = key.stageAlpha[later][i - 1] = 0;
+            for (int later = stage + 1; later < 2; ++later) key.stageColor[later][0] = int32_t(D3DTOP_DISABLE);
+            break;
+        }
     return key;
 }
 
