@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 DEMO := $(BUILD)/demo
 ARGS ?=
 
-.PHONY: all deps configure build demo-data run test clean
+.PHONY: all deps configure build demo-data run test bench clean
 
 all: build
 
@@ -29,6 +29,10 @@ run: demo-data
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# make bench: frame time, start-up, processor time and memory on the bundled data (bench/README.md).
+bench: demo-data
+	@bench/run-bench.sh $(BUILD) $(DEMO)
 
 clean:
 	rm -rf $(BUILD)
