@@ -16,6 +16,7 @@
 #include "platform/gl/gl_device.h"
 #include "platform/gl/gl_system.h"
 #include "platform/image/png_writer.h"
+#include "support/allocation_count.h"
 
 namespace {
 
@@ -904,4 +905,46 @@ TEST_F(ProgramVariants, ProgramsAreBuiltInTheFirstFrameAndReusedAfterIt)
     }
     EXPECT_EQ(afterFirst, 5u);  // stars, land, water, ball, text
     EXPECT_EQ(gl->specialisedProgramCount(), afterFirst);
+}
+
+TEST_F(ProgramVariants, SteadyFramesAllocateNothingAndSkipUnchangedState)
+{
+    // Resources made once, as the program does; each frame sets states and draws.
+    Texture* land = noiseTexture(11, D3DFMT_X8R8G8B8, false);
+    Texture* glyphs = noiseTexture(41, D3DFMT_A4R4G4B4, true);
+    uint32_t seed = 9;
+    std::vector<ColoredVertex> points;
+    for (int i = 0; i < 100; ++i)
+        points.push_back({float(noise(seed) % 600) / 100.0f - 3.0f, float(noise(seed) % 500) / 100.0f - 2.5f, 5.0f,
+                          0xFFC8C8C8});
+    VertexBuffer* stars = vertexBuffer(D3DFVF_XYZ | D3DFVF_DIFFUSE, points);
+    VertexBuffer* quad = vertexBuffer(screenFvf, rectVertices(4, 4, 40, 30, 0xFFFFFFFF));
+    auto frameOfDraws = [&] {
+        device->clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF64CCFF, 1.0f, 0);
+        device->setRenderState(D3DRS_LIGHTING, 0);
+        device->setStreamSource(0, stars, 0, sizeof(ColoredVertex));
+        device->setFVF(D3DFVF_XYZ | D3DFVF_DIFFUSE);
+        device->drawPrimitive(D3DPT_POINTLIST, 0, 100);
+        device->setTexture(0, land);
+        device->setStreamSource(0, quad, 0, sizeof(ScreenVertex));
+        device->setFVF(screenFvf);
+        device->drawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2);
+        device->setRenderState(D3DRS_ALPHABLENDENABLE, 1);
+        device->setRenderState(D3DRS_ALPHATESTENABLE, 1);
+        device->setTexture(0, glyphs);
+        device->drawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2);
+        device->setRenderState(D3DRS_ALPHATESTENABLE, 0);
+        device->setRenderState(D3DRS_ALPHABLENDENABLE, 0);
+        device->setTexture(0, nullptr);
+        device->setRenderState(D3DRS_LIGHTING, 1);
+    };
+    const long start = allocationsSoFar();
+    frameOfDraws();  // the first frame builds programs and vertex arrays
+    EXPECT_GT(allocationsSoFar(), start);
+    const RgbaImage first = frame();
+    const long before = allocationsSoFar();
+    for (int i = 0; i < 3; ++i) frameOfDraws();
+    EXPECT_EQ(allocationsSoFar() - before, 0);
+    EXPECT_EQ(first.pixels, frame().pixels);
+    EXPECT_EQ(gl->specialisedProgramCount(), 3u);
 }
