@@ -892,6 +892,20 @@ TEST_F(ProgramVariants, EachSceneStateDrawsTheSamePixelsAsTheGeneralProgram)
     expectSameWithBothPrograms("textured ball", [&] { stars(), ball(true); });
     expectSameWithBothPrograms("ball without picture", [&] { ball(false); });
     expectSameWithBothPrograms("text", [&] { stars(), text(); });
+    expectSameWithBothPrograms("land with a highlight", [&] {
+        Light light = device->light(0);
+        light.specular = {0.8f, 0.8f, 0.8f, 0.0f};
+        light.direction = {0.0f, -0.6f, 0.8f};
+        device->setLight(0, light);
+        Material shiny{};
+        shiny.diffuse = {0.5f, 0.5f, 0.5f, 1.0f};
+        shiny.specular = {1.0f, 0.9f, 0.8f, 1.0f};
+        shiny.power = 4.0f;
+        device->setMaterial(shiny);
+        device->setRenderState(D3DRS_CULLMODE, D3DCULL_CCW);
+        drawTerrainGrid(0.0f, 3);
+        restoreTerrainStates();
+    });
     expectSameWithBothPrograms("whole frame", [&] { stars(), land(true), water(true), ball(true), text(); });
 }
 

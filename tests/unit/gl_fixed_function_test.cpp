@@ -132,3 +132,24 @@ TEST(ProgramKeyTest, LeftoverStatesOffThePathShareAProgramAndStatesOnItDoNot)
     EXPECT_FALSE(base == programKey(gatherShaderState(device, 64, 48, untextured)));
     EXPECT_EQ(ProgramKeyHash{}(base), ProgramKeyHash{}(programKey(gatherShaderState(device, 64, 48, textured))));
 }
+
+TEST(ShaderStateTest, LitSpecularOnlyWhereTheMaterialHasOne)
+{
+    RecordingDevice device;
+    device.setFVF(D3DFVF_XYZ | D3DFVF_NORMAL);
+    device.setRenderState(D3DRS_SPECULARENABLE, 1);
+    const bool none[2] = {false, false};
+    Material material{};
+    material.diffuse = {1, 1, 1, 1};
+    device.setMaterial(material);
+    EXPECT_EQ(0, gatherShaderState(device, 64, 48, none).pixelMode[0]);  // lit, nothing to add
+    material.specular = {0, 0, 0.25f, 0};
+    device.setMaterial(material);
+    EXPECT_EQ(1, gatherShaderState(device, 64, 48, none).pixelMode[0]);
+    // Unlit, the vertex's own specular colour counts, whatever the material.
+    material.specular = {0, 0, 0, 0};
+    device.setMaterial(material);
+    device.setRenderState(D3DRS_LIGHTING, 0);
+    device.setFVF(D3DFVF_XYZ | D3DFVF_SPECULAR);
+    EXPECT_EQ(1, gatherShaderState(device, 64, 48, none).pixelMode[0]);
+}

@@ -149,6 +149,9 @@ ShaderState gatherShaderState(const GraphicsDevice& device, float viewportWidth,
     copyColor(m.specular, s.materialSpecular);
     copyColor(m.emissive, s.materialEmissive);
     s.materialPower[0] = m.power;
+    // Lit, the specular colour is light specular times material specular: a material without
+    // one adds nothing, so the per-vertex highlight and its per-pixel sum are skipped.
+    if (s.vertexMode[1] && m.specular.r == 0.0f && m.specular.g == 0.0f && m.specular.b == 0.0f) s.pixelMode[0] = 0;
 
     // Only directional lights are emulated; enabled ones are packed to the front.
     int count = 0;
