@@ -520,6 +520,28 @@ TEST_F(GlDeviceTest, StateBlockReappliesCapturedStates)
     EXPECT_TRUE(near(at(frame(), 15, 15), black));
 }
 
+TEST_F(GlDeviceTest, TexturesReachTheDriverAtTheirFirstDrawAndFollowLaterWrites)
+{
+    Texture* t = texture<uint32_t>(1, 1, D3DFMT_X8R8G8B8, {{0x00FF0000}});
+    // Written twice before any draw: the draw shows the last write.
+    *reinterpret_cast<uint32_t*>(t->lockRect(0).bits) = 0x0000FF00;
+    t->unlockRect(0);
+    device->setTexture(0, t);
+    device->setTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+    rect(0, 0, 8, 8, 0xFFFFFFFF);
+    EXPECT_TRUE(near(at(frame(), 4, 4), green));
+    // Written after drawing: the next draw sees it.
+    *reinterpret_cast<uint32_t*>(t->lockRect(0).bits) = 0x000000FF;
+    t->unlockRect(0);
+    rect(0, 0, 8, 8, 0xFFFFFFFF);
+    EXPECT_TRUE(near(at(frame(), 4, 4), blue));
+    // A texture made and dropped between draws leaves the stage bindings right.
+    textures.push_back(device->createTexture(4, 4, 1, 0, D3DFMT_X8R8G8B8, D3DPOOL_MANAGED));
+    textures.pop_back();
+    rect(10, 0, 18, 8, 0xFFFFFFFF);
+    EXPECT_TRUE(near(at(frame(), 14, 4), blue));
+}
+
 TEST_F(GlDeviceTest, BufferUpdatesStreamOffsetsAndIndexedDraws)
 {
     std::vector<ScreenVertex> vertices = rectVertices(0, 0, 10, 10, 0xFFFF0000);

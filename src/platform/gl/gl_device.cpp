@@ -15,27 +15,34 @@ uint64_t nextSerial()
 
 GLenum bufferUsage(uint32_t usage) { return (usage & D3DUSAGE_DYNAMIC) ? GL_DYNAMIC_DRAW : GL_STATIC_DRAW; }
 
-// Buffers are uploaded through the copy-write target so the vertex array's bindings stay put.
+// Buffers are uploaded through the copy-write target so the vertex array's bindings stay put, and
+// only when a draw first reads them: the contents written before then go up in one piece.
 class GlVertexBuffer : public VertexBuffer {
 public:
     GlVertexBuffer(uint32_t length, uint32_t usage, uint32_t fvf, uint32_t pool, std::shared_ptr<GlContextLife> life)
         : VertexBuffer(length, usage, fvf, pool), life_(std::move(life))
     {
         glGenBuffers(1, &name_);
-        glBindBuffer(GL_COPY_WRITE_BUFFER, name_);
-        glBufferData(GL_COPY_WRITE_BUFFER, length, data(), bufferUsage(usage));
     }
     ~GlVertexBuffer() override
     {
         if (life_->alive) glDeleteBuffers(1, &name_);
     }
-    GLuint name() const { return name_; }
+    GLuint drawableName()
+    {
+        if (!uploaded_) {
+            glBindBuffer(GL_COPY_WRITE_BUFFER, name_);
+            glBufferData(GL_COPY_WRITE_BUFFER, length(), data(), bufferUsage(usage()));
+            uploaded_ = true;
+        }
+        return name_;
+    }
     uint64_t serial() const { return serial_; }
 
 protected:
     void onUnlock(uint32_t offset, uint32_t size, bool discard) override
     {
-        if (!life_->alive) return;
+        if (!life_->alive || !uploaded_) return;
         glBindBuffer(GL_COPY_WRITE_BUFFER, name_);
         if (discard)  // a fresh store, so draws still reading the old one need not finish first
             glBufferData(GL_COPY_WRITE_BUFFER, length(), data(), bufferUsage(usage()));
@@ -47,6 +54,7 @@ private:
     std::shared_ptr<GlContextLife> life_;
     GLuint name_ = 0;
     uint64_t serial_ = nextSerial();
+    bool uploaded_ = false;
 };
 
 class GlIndexBuffer : public IndexBuffer {
@@ -55,14 +63,20 @@ public:
         : IndexBuffer(length, usage, format, pool), life_(std::move(life)), usage_(bufferUsage(usage))
     {
         glGenBuffers(1, &name_);
-        glBindBuffer(GL_COPY_WRITE_BUFFER, name_);
-        glBufferData(GL_COPY_WRITE_BUFFER, length, data(), usage_);
     }
     ~GlIndexBuffer() override
     {
         if (life_->alive) glDeleteBuffers(1, &name_);
     }
-    GLuint name() const { return name_; }
+    GLuint drawableName()
+    {
+        if (!uploaded_) {
+            glBindBuffer(GL_COPY_WRITE_BUFFER, name_);
+            glBufferData(GL_COPY_WRITE_BUFFER, length(), data(), usage_);
+            uploaded_ = true;
+        }
+        return name_;
+    }
     uint64_t serial() const { return serial_; }
 
     // The lowest and highest index of a run, remembered until the next unlock: a static mesh is
@@ -91,7 +105,7 @@ protected:
     void onUnlock() override
     {
         rangeValid_ = false;
-        if (!life_->alive) return;
+        if (!life_->alive || !uploaded_) return;
         glBindBuffer(GL_COPY_WRITE_BUFFER, name_);
         glBufferData(GL_COPY_WRITE_BUFFER, length(), data(), usage_);
     }
@@ -104,6 +118,7 @@ private:
     bool rangeValid_ = false;
     uint32_t rangeStart_ = 0, rangeCount_ = 0;
     uint16_t rangeLowest_ = 0, rangeHighest_ = 0;
+    bool uploaded_ = false;
 };
 
 struct GlPixelFormat {
@@ -125,6 +140,9 @@ bool glPixelFormat(uint32_t format, GlPixelFormat& out)
     }
 }
 
+// The GL texture is filled when a draw first samples it: until then every write stays in the CPU
+// copy. Textures that are only read back (height maps) never reach the driver at all, and the
+// others are uploaded once with their real texels instead of once empty and again filled.
 class GlTexture : public Texture {
 public:
     GlTexture(uint32_t width, uint32_t height, uint32_t levels, uint32_t usage, uint32_t format, uint32_t pool,
@@ -132,6 +150,17 @@ public:
         : Texture(width, height, levels, usage, format, pool), life_(std::move(life)), pixels_(pixels)
     {
         glGenTextures(1, &name_);
+    }
+    ~GlTexture() override
+    {
+        if (!life_->alive) return;
+        life_->textureBindingsStale = true;  // GL unbinds a deleted texture from every unit
+        glDeleteTextures(1, &name_);
+    }
+    // The name to bind for drawing, uploading the texels first if no draw has used it yet.
+    GLuint drawableName()
+    {
+        if (uploaded_) return name_;
         life_->textureBindingsStale = true;
         glBindTexture(GL_TEXTURE_2D, name_);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, 0);
@@ -142,19 +171,14 @@ public:
             glTexImage2D(GL_TEXTURE_2D, static_cast<GLint>(level), GL_RGBA8, static_cast<GLsizei>(this->width(level)),
                          static_cast<GLsizei>(this->height(level)), 0, pixels_.format, pixels_.type,
                          levelData(level).data());
+        uploaded_ = true;
+        return name_;
     }
-    ~GlTexture() override
-    {
-        if (!life_->alive) return;
-        life_->textureBindingsStale = true;  // GL unbinds a deleted texture from every unit
-        glDeleteTextures(1, &name_);
-    }
-    GLuint name() const { return name_; }
 
 protected:
     void onUnlock(uint32_t level) override
     {
-        if (!life_->alive) return;
+        if (!life_->alive || !uploaded_) return;
         life_->textureBindingsStale = true;
         glBindTexture(GL_TEXTURE_2D, name_);
         glTexSubImage2D(GL_TEXTURE_2D, static_cast<GLint>(level), 0, 0, static_cast<GLsizei>(width(level)),
@@ -165,6 +189,7 @@ private:
     std::shared_ptr<GlContextLife> life_;
     GlPixelFormat pixels_;
     GLuint name_ = 0;
+    bool uploaded_ = false;
 };
 
 GLenum primitiveMode(uint32_t primitiveType)
@@ -563,15 +588,15 @@ bool GlDevice::prepareDraw(int64_t firstVertex, int64_t vertexCount)
     bool hasTexture[2];
     GLuint textureNames[2];
     for (uint32_t s = 0; s < 2; ++s) {
-        const auto* t = dynamic_cast<const GlTexture*>(texture(s));
+        auto* t = dynamic_cast<GlTexture*>(texture(s));
         hasTexture[s] = t != nullptr;
-        textureNames[s] = t ? t->name() : 0;
+        textureNames[s] = t ? t->drawableName() : 0;
     }
     bindStageTextures(textureNames);
     const ShaderState state = gatherShaderState(*this, static_cast<float>(width_), static_cast<float>(height_), hasTexture);
     useProgramFor(state);
     uploadShaderState(state);
-    bindVertexInput(layout, buffer->serial(), buffer->name());
+    bindVertexInput(layout, buffer->serial(), buffer->drawableName());
     return true;
 }
 
@@ -596,8 +621,9 @@ void GlDevice::drawIndexedPrimitive(uint32_t primitiveType, int baseVertex, uint
     indexBuffer->indexRange(startIndex, count, lowest, highest);
     if (!prepareDraw(int64_t(baseVertex) + lowest, int64_t(highest) - lowest + 1)) return;
     // The index binding belongs to the vertex array bound by prepareDraw.
+    const GLuint indexName = indexBuffer->drawableName();
     if (boundArray_->indexSerial != indexBuffer->serial()) {
-        glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, indexBuffer->name());
+        glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, indexName);
         boundArray_->indexSerial = indexBuffer->serial();
     }
     glDrawElementsBaseVertex(primitiveMode(primitiveType), static_cast<GLsizei>(count), GL_UNSIGNED_SHORT,
