@@ -92,6 +92,13 @@ uint32_t pacingSleepMs(int32_t elapsedMs, float targetMs)
     return spare >= 1000.0f ? 1000u : static_cast<uint32_t>(spare);
 }
 
+float stepSeconds(int32_t frameMs)
+{
+    // The product is formed in double and rounded once: 20 ms is 0.0199999996, not the
+    // 0.0200000014 that a single-precision 0.001 would give, which changes segment frame counts.
+    return static_cast<float>(0.001 * static_cast<double>(frameMs));
+}
+
 void paceFrame()
 {
     TickSource* clock = tickSource();
@@ -110,11 +117,11 @@ void paceFrame()
                 if (nap > 0) clock->sleep(nap);
             }
         }
-        frameClock.dt = 0.001f * static_cast<float>(frameClock.frameMs);
+        frameClock.dt = stepSeconds(frameClock.frameMs);
         break;
     case 2:
         frameClock.frameMs = static_cast<int32_t>(tickCount() - frameClock.frameStartTick);
-        frameClock.dt = 0.001f * static_cast<float>(frameClock.frameMs);
+        frameClock.dt = stepSeconds(frameClock.frameMs);
         break;
     default:
         break;  // nothing measured: dt keeps its value

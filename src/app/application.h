@@ -35,6 +35,8 @@ bool startUp();
 void shutDown();
 void loopTick();
 void runFrame();
+// The time step in seconds of a frame that lasted frameMs milliseconds.
+float stepSeconds(int32_t frameMs);
 // The frame-end wait and measurement by pacing mode.
 void paceFrame();
 // Pacing mode 1 polls the tick only over the last pacingSpinMs before the frame's end, as a sleep

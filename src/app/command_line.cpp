@@ -37,6 +37,8 @@ const char* usageText()
            "                     1 2 ESCAPE; '#' starts a comment\n"
            "  --trace FILE       write one CSV row per frame (timing, camera, settings, world state)\n"
            "  --screenshot FILE  write the last frame that runs as a PNG\n"
+           "                     (both files are created at start-up; a failed write ends the run\n"
+           "                     with status 1)\n"
            "  --help             show this text and exit\n"
            "  --version          show the version and exit\n"
            "\n"

@@ -1,7 +1,9 @@
 #include "app/fatal_error.h"
 
 #include <cerrno>
-#include <cstring>
+#include <cstdio>
+
+#include "platform/file/checked_file.h"
 
 namespace {
 std::string pendingMessage;
@@ -27,5 +29,11 @@ void clearFatalError()
 std::string cannotOpenMessage(const std::string& fileName)
 {
     const int err = errno;
-    return "cannot open " + fileName + ": " + (err ? std::strerror(err) : "unknown error");
+    if (err == EISDIR || err == EINVAL) return fileName + " " + openFailureReason(err);
+    return "cannot open " + fileName + ": " + openFailureReason(err);
+}
+
+void reportWarning(const std::string& message)
+{
+    std::fprintf(stderr, "zentrix: warning: %s\n", message.c_str());
 }

@@ -10,5 +10,11 @@ bool fatalErrorPending();
 const std::string& fatalErrorMessage();
 void clearFatalError();
 
-// "cannot open NAME: <system reason>" for a file that fopen/ifstream could not open (uses errno).
+// "cannot open NAME: <system reason>" for a file that fopen/ifstream could not open (uses errno);
+// "NAME is a directory" and "NAME is not a regular file" for the errno values openRegularFile
+// gives those.
 std::string cannotOpenMessage(const std::string& fileName);
+
+// A value the program can do without: one line "zentrix: warning: MESSAGE" on stderr, and the
+// program goes on.
+void reportWarning(const std::string& message);

@@ -7,12 +7,15 @@
 #include "app/application.h"
 #include "app/fatal_error.h"
 #include "app/settings.h"
+#include "platform/file/checked_file.h"
 #include "world/game_world.h"
 
 std::unique_ptr<GraphicsSystem> graphicsSystem;
 std::unique_ptr<GraphicsDevice> graphicsDevice;
 uint32_t backBufferFormat = D3DFMT_UNKNOWN;
 float aspectRatio = 0.0f;
+std::unique_ptr<BitmapFont> hudFont;
+std::unique_ptr<BitmapFont> smallFont;
 
 namespace {
 
@@ -61,6 +64,12 @@ uint32_t chooseBackBufferFormat()
 
 }  // namespace
 
+void createFonts()
+{
+    if (!hudFont) hudFont = std::make_unique<BitmapFont>("Arial", 20, BitmapFont::Bold);
+    if (!smallFont) smallFont = std::make_unique<BitmapFont>("Arial", 10, BitmapFont::Bold);
+}
+
 void setGraphicsSystemFactory(GraphicsSystemFactory factory) { systemFactory = std::move(factory); }
 
 bool createGraphicsDevice()
@@ -95,10 +104,9 @@ bool createGraphicsDevice()
     pp.autoDepthStencilFormat = D3DFMT_D16;
     pp.presentationInterval = D3DPRESENT_INTERVAL_ONE;
 
-    errno = 0;
-    std::FILE* log = std::fopen(logFileName, "w");
-    if (!log) {
-        reportFatal(cannotOpenMessage(logFileName));
+    OutputFile log;
+    if (!log.open(logFileName, "the log")) {
+        reportFatal(log.error());
         return false;
     }
 
@@ -115,11 +123,15 @@ bool createGraphicsDevice()
         graphicsDevice = graphicsSystem->createDevice(D3DDEVTYPE_HAL, mainWindow, attempts[i].flags, pp);
         // The last attempt's line is written whether or not it succeeded.
         if (graphicsDevice || i + 1 == count) {
-            std::fprintf(log, "%s\n", attempts[i].logLine);
+            log.printf("%s\n", attempts[i].logLine);
             break;
         }
     }
-    std::fclose(log);
+    // A log that cannot be written ends the program like a missing settings file.
+    if (!log.close()) {
+        reportFatal(log.error());
+        return false;
+    }
     if (!graphicsDevice) {
         const std::string why = graphicsSystem->lastError();
         reportFatal("cannot create the graphics device" + (why.empty() ? std::string() : ": " + why));
@@ -139,7 +151,12 @@ bool createGraphicsDevice()
     d.setRenderState(D3DRS_LIGHTING, 1);
     d.setRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
     aspectRatio = static_cast<float>(appSettings.screenWidth) / static_cast<float>(appSettings.screenHeight);
-    // The fonts' device resources join here once the font exists.
+    // Their results are not needed: a font that could not be made draws nothing.
+    for (BitmapFont* font : {hudFont.get(), smallFont.get()}) {
+        if (!font) continue;
+        font->createGlyphTexture(&d);
+        font->createDrawResources();
+    }
     return true;
 }
 
@@ -160,6 +177,10 @@ void renderFrame()
 
 void releaseGraphics()
 {
+    if (hudFont) hudFont->releaseGlyphTexture();
+    if (smallFont) smallFont->releaseGlyphTexture();
+    hudFont.reset();
+    smallFont.reset();
     graphicsDevice.reset();
     graphicsSystem.reset();
 }

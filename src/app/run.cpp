@@ -17,8 +17,10 @@
 #include "app/settings.h"
 #include "app/trace.h"
 #include "objects/random.h"
+#include "platform/file/checked_file.h"
 #include "platform/gl/gl_system.h"
 #include "platform/image/png_writer.h"
+#include "platform/glyphs/freetype_rasterizer.h"
 #include "platform/sdl/sdl_platform.h"
 
 namespace {
@@ -59,11 +61,27 @@ int runApplication(const RunOptions& options)
     if (!options.dataDir.empty() && chdir(options.dataDir.c_str()) != 0)
         return fail("cannot enter the data folder " + options.dataDir + ": " + std::strerror(errno));
 
+    // Output files are created before any work, so a bad path fails at once.
     TraceWriter trace;
     if (!traceFile.empty()) {
         std::string error;
         if (!trace.open(traceFile, error)) return fail(error);
     }
+    OutputFile screenshot;
+    if (!screenshotFile.empty() && !screenshot.open(screenshotFile, "screenshot")) return fail(screenshot.error());
+    bool screenshotWritten = false;
+    // A run that ends before its last frame leaves no empty picture behind.
+    struct DiscardUnwritten {
+        OutputFile& file;
+        const bool& written;
+        ~DiscardUnwritten()
+        {
+            if (!file.isOpen() || written) return;
+            file.close();
+            std::error_code ec;
+            std::filesystem::remove(file.path(), ec);
+        }
+    } discardUnwritten{screenshot, screenshotWritten};
 
     std::unique_ptr<TickSource> clock;
     if (options.fixedStepMs >= 0)
@@ -74,6 +92,9 @@ int runApplication(const RunOptions& options)
     SdlVideo video;
     std::string error;
     if (!video.start(options.headless, error)) return fail(error);
+    // The fonts exist before the window, as the program loads; their glyphs come with the device.
+    setGlyphRasterizerFactory(createFreeTypeRasterizer);
+    createFonts();
     setTickSource(clock.get());
     seedRandom(options.seedGiven ? options.seed : tickCount());
 
@@ -105,24 +126,26 @@ int runApplication(const RunOptions& options)
         return createInput(std::move(keyboard), std::make_unique<SdlMouse>(window));
     };
     const int64_t frameLimit = options.frames;
-    appHooks.afterFrame = [&trace, frameLimit] {
-        trace.writeRow();
+    // The first output that fails ends the run: what follows could not be kept anyway.
+    std::string outputError;
+    appHooks.afterFrame = [&trace, &outputError, frameLimit] {
+        if (!trace.writeRow() && outputError.empty()) {
+            outputError = trace.error();
+            requestClose();
+        }
         if (frameLimit >= 0 && frameIndex + 1 >= frameLimit) requestClose();
     };
-    bool screenshotFailed = false;
     appHooks.beforePresent = [&] {
         const bool lastFrame = quitPosted() || (frameLimit >= 0 && frameIndex + 1 >= frameLimit);
-        if (screenshotFile.empty() || !lastFrame || !graphicsDevice) return;
+        if (!screenshot.isOpen() || !lastFrame || !graphicsDevice || !outputError.empty()) return;
         RgbaImage image;
         std::string why;
         if (!graphicsDevice->readBackBuffer(image))
-            why = "cannot read the back buffer";
-        else if (!writePng(screenshotFile, image, why))
-            why = "screenshot: " + why;
-        if (!why.empty()) {
-            std::fprintf(stderr, "zentrix: %s\n", why.c_str());
-            screenshotFailed = true;
-        }
+            outputError = "cannot read the back buffer for the screenshot " + screenshotFile;
+        else if (!writePng(screenshot, image, why))
+            outputError = why;
+        else
+            screenshotWritten = true;
     };
 
     if (frameLimit == 0) requestClose();
@@ -136,9 +159,11 @@ int runApplication(const RunOptions& options)
         loopTick();
     }
     shutDown();
-    trace.close();
+    if (!trace.close() && outputError.empty()) outputError = trace.error();
+    if (screenshotWritten && !screenshot.close() && outputError.empty()) outputError = screenshot.error();
     mainWindow = nullptr;
     appHooks = AppHooks{};
     setTickSource(nullptr);
-    return screenshotFailed ? 1 : 0;
+    if (!outputError.empty()) return fail(outputError);
+    return 0;
 }

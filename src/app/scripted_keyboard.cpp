@@ -3,8 +3,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <cstdio>
 #include <sstream>
+
+#include "platform/file/checked_file.h"
 
 uint8_t keyCodeByName(const std::string& name)
 {
@@ -37,14 +39,23 @@ bool parseFrame(const std::string& text, int64_t& out)
 
 bool ScriptedKeyboard::load(const std::string& path, std::string& error)
 {
-    std::ifstream in(path);
-    if (!in) {
-        error = "cannot open key script " + path + ": " + std::strerror(errno);
+    std::FILE* file = openRegularFile(path);
+    if (!file) {
+        error = "cannot open key script " + path + ": " + openFailureReason(errno);
         return false;
     }
-    std::stringstream all;
-    all << in.rdbuf();
-    return parse(all.str(), path, error);
+    std::string all;
+    char chunk[4096];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) all.append(chunk, n);
+    const bool readFailed = std::ferror(file) != 0;
+    const int err = errno;
+    std::fclose(file);
+    if (readFailed) {
+        error = "cannot read key script " + path + ": " + openFailureReason(err);
+        return false;
+    }
+    return parse(all, path, error);
 }
 
 bool ScriptedKeyboard::parse(const std::string& text, const std::string& name, std::string& error)

@@ -1,11 +1,46 @@
 #include "app/settings.h"
 
 #include <cmath>
+#include <cstdio>
 
 #include "app/fatal_error.h"
 #include "app/token_reader.h"
 
 AppSettings appSettings;
+char textBuffer[textBufferSize];
+
+namespace {
+
+// Frame rates that pacing mode 1 can wait for: below 1 a frame lasts over a second, above
+// 10,000 it is shorter than the tick the wait measures.
+constexpr float minTargetFps = 1.0f;
+constexpr float maxTargetFps = 10000.0f;
+
+std::string number(double v)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", v);
+    return text;
+}
+
+// A value that cannot be read keeps its start value; the user is told which and why.
+bool readIntOrWarn(TokenReader& in, const char* fileName, const char* field, int32_t& value, const std::string& keeps)
+{
+    const std::string found = in.describeNext();
+    if (in.readInt(value)) return true;
+    reportWarning(std::string(fileName) + ": " + field + " is not a whole number but " + found + "; " + keeps);
+    return false;
+}
+
+bool readFloatOrWarn(TokenReader& in, const char* fileName, const char* field, float& value, const std::string& keeps)
+{
+    const std::string found = in.describeNext();
+    if (in.readFloat(value)) return true;
+    reportWarning(std::string(fileName) + ": " + field + " is not a number but " + found + "; " + keeps);
+    return false;
+}
+
+}  // namespace
 
 bool loadResolutionSettings()
 {
@@ -13,7 +48,10 @@ bool loadResolutionSettings()
     if (!in.openRequired(resolutionFileName)) return false;
     for (int i = 0; i < 6; ++i) in.skipLabel();
     int32_t mode = 0;  // unreadable counts as any other mode
-    in.readInt(mode);
+    if (readIntOrWarn(in, resolutionFileName, "the display mode", mode, "using 800 x 600 at 16 bit") &&
+        (mode < 1 || mode > 4))
+        reportWarning(std::string(resolutionFileName) + ": display mode " + std::to_string(mode) +
+                      " is not 1, 2, 3 or 4; using 800 x 600 at 16 bit");
     switch (mode) {
     case 2: appSettings.screenWidth = 800; appSettings.screenHeight = 600; appSettings.colorDepth = 32; break;
     case 3: appSettings.screenWidth = 1024; appSettings.screenHeight = 768; appSettings.colorDepth = 16; break;
@@ -23,7 +61,13 @@ bool loadResolutionSettings()
     in.skipLabel();
     int32_t flag = -1;
     appSettings.fullScreen = 1;
-    if (in.readInt(flag) && flag == 0) appSettings.fullScreen = 0;
+    if (readIntOrWarn(in, resolutionFileName, "the full-screen flag", flag, "using full screen")) {
+        if (flag == 0)
+            appSettings.fullScreen = 0;
+        else if (flag != 1)
+            reportWarning(std::string(resolutionFileName) + ": full-screen flag " + std::to_string(flag) +
+                          " is neither 0 nor 1; using full screen");
+    }
     return true;
 }
 
@@ -32,15 +76,22 @@ bool loadRenderingSettings()
     TokenReader in;
     if (!in.openRequired(renderingFileName)) return false;
     for (int i = 0; i < 5; ++i) in.skipLabel();
-    in.readInt(appSettings.vertexProcessing);
+    readIntOrWarn(in, renderingFileName, "the vertex processing", appSettings.vertexProcessing,
+                  "keeping " + std::to_string(appSettings.vertexProcessing));
     in.skipLabel();
-    in.readInt(appSettings.pacingMode);
+    if (readIntOrWarn(in, renderingFileName, "the frame pacing", appSettings.pacingMode,
+                      "keeping " + std::to_string(appSettings.pacingMode) + ", so time stands still") &&
+        appSettings.pacingMode != 1 && appSettings.pacingMode != 2)
+        reportWarning(std::string(renderingFileName) + ": frame pacing " + std::to_string(appSettings.pacingMode) +
+                      " is neither 1 nor 2, so time stands still");
     in.skipLabel();
-    in.readFloat(appSettings.targetFps);
-    appSettings.targetFrameMs = 1000.0f / appSettings.targetFps;
+    readFloatOrWarn(in, renderingFileName, "the target frame rate", appSettings.targetFps,
+                    "keeping " + number(appSettings.targetFps));
+    // A rate of 0 means an endless frame; said without dividing by zero.
+    appSettings.targetFrameMs = appSettings.targetFps == 0.0f ? INFINITY : 1000.0f / appSettings.targetFps;
     in.skipLabel();
     float unused = 0.0f;
-    in.readFloat(unused);
+    in.readFloat(unused);  // reserved: has no effect, so nothing about it is worth a message
 
     // Values the program cannot run with are refused here rather than hanging or failing later.
     if (appSettings.vertexProcessing < 0 || appSettings.vertexProcessing > 3) {
@@ -48,9 +99,16 @@ bool loadRenderingSettings()
                     std::to_string(appSettings.vertexProcessing));
         return false;
     }
-    if (appSettings.pacingMode == 1 && !(appSettings.targetFps > 0.0f && std::isfinite(appSettings.targetFrameMs))) {
-        reportFatal(std::string(renderingFileName) +
-                    ": pacing mode 1 needs a target frame rate above 0 (the frame would never end)");
+    if (!std::isfinite(appSettings.targetFps)) {
+        reportFatal(std::string(renderingFileName) + ": the target frame rate must be a finite number, not " +
+                    number(appSettings.targetFps));
+        return false;
+    }
+    if (appSettings.pacingMode == 1 &&
+        !(appSettings.targetFps >= minTargetFps && appSettings.targetFps <= maxTargetFps)) {
+        reportFatal(std::string(renderingFileName) + ": with pacing mode 1 the target frame rate must be from " +
+                    number(minTargetFps) + " to " + number(maxTargetFps) + " frames per second, not " +
+                    number(appSettings.targetFps));
         return false;
     }
     return true;
@@ -61,7 +119,16 @@ bool loadGameSettings()
     TokenReader in;
     if (!in.openRequired(gameSettingsFileName)) return false;
     in.skipLabel();
-    in.readFloat(appSettings.viewDistance);
+    readFloatOrWarn(in, gameSettingsFileName, "the view distance", appSettings.viewDistance,
+                    "keeping " + number(appSettings.viewDistance));
     appSettings.viewDistanceSq = appSettings.viewDistance * appSettings.viewDistance;
+    // A distance that is not a positive finite number, or whose square overflows, leaves
+    // nothing to draw.
+    if (!(appSettings.viewDistance > 0.0f && std::isfinite(appSettings.viewDistanceSq))) {
+        reportFatal(std::string(gameSettingsFileName) +
+                    ": the view distance must be a finite number above 0 (and below 1.8e19), not " +
+                    number(appSettings.viewDistance));
+        return false;
+    }
     return true;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -18,6 +19,10 @@ struct AppSettings {
 };
 
 extern AppSettings appSettings;
+
+// Shared scratch space for single words and short lines; its contents mean nothing between uses.
+inline constexpr size_t textBufferSize = 200;
+extern char textBuffer[textBufferSize];
 
 inline constexpr const char* resolutionFileName = "Resolutions.txt";
 inline constexpr const char* renderingFileName = "RenderingAndMore.txt";

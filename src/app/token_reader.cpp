@@ -6,14 +6,14 @@
 #include <cstdlib>
 
 #include "app/fatal_error.h"
+#include "platform/file/checked_file.h"
 
 TokenReader::~TokenReader() { close(); }
 
 bool TokenReader::open(const std::string& path)
 {
     close();
-    errno = 0;
-    file_ = std::fopen(path.c_str(), "r");
+    file_ = openRegularFile(path);
     return file_ != nullptr;
 }
 
@@ -52,6 +52,24 @@ bool TokenReader::readWord(std::string& word)
     word.swap(pending_);
     pending_.clear();
     return true;
+}
+
+bool TokenReader::peekWord(std::string& word)
+{
+    if (!fillToken()) return false;
+    word = pending_;
+    return true;
+}
+
+std::string TokenReader::describeNext()
+{
+    std::string word;
+    if (!peekWord(word)) return "the end of the file";
+    // A runaway token is cut so that one message stays one readable line.
+    if (word.size() > 40) word = word.substr(0, 40) + "...";
+    for (char& c : word)
+        if (!std::isprint(static_cast<unsigned char>(c))) c = '?';
+    return "'" + word + "'";
 }
 
 bool TokenReader::readInt(int32_t& value)

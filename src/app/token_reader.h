@@ -15,7 +15,9 @@ public:
     TokenReader(const TokenReader&) = delete;
     TokenReader& operator=(const TokenReader&) = delete;
 
-    // False when the file cannot be opened (errno tells why).
+    // False when the file cannot be opened (errno tells why). Only regular files are read: a
+    // directory fails with EISDIR and a device or pipe with EINVAL, since reading either would
+    // give nothing or never end.
     bool open(const std::string& path);
     // The same for a file the program cannot run without: a failure is reported as a fatal error
     // ("cannot open NAME: reason").
@@ -25,6 +27,10 @@ public:
 
     // A whitespace-free word; false at the end of the file.
     bool readWord(std::string& word);
+    // The next word (or the unread rest of the current token) without taking it; false at the end.
+    bool peekWord(std::string& word);
+    // How the next token reads in a message: 'word' in quotes, or "the end of the file".
+    std::string describeNext();
     // A label: one word, discarded.
     bool skipLabel() { std::string w; return readWord(w); }
     // "%d": optional sign and decimal digits, saturated to 32 bits. On failure value is untouched.

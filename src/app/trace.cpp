@@ -1,7 +1,9 @@
 #include "app/trace.h"
 
-#include <cerrno>
-#include <cstring>
+#include <algorithm>
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
 
 #include "app/application.h"
 #include "app/camera.h"
@@ -16,47 +18,52 @@ const char* const header =
     "projectile_x,projectile_y,projectile_z,projectile_vx,projectile_vy,projectile_vz,"
     "launch_speed,launch_angle,explosion_channel";
 
-void putFloat(std::FILE* f, float v) { std::fprintf(f, ",%.9g", static_cast<double>(v)); }
-void putVec(std::FILE* f, const Vec3& v)
+// A row is formatted whole and written with one checked write.
+void put(std::string& row, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void put(std::string& row, const char* format, ...)
 {
-    putFloat(f, v.x);
-    putFloat(f, v.y);
-    putFloat(f, v.z);
+    char text[64];
+    va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    if (n > 0) row.append(text, std::min(size_t(n), sizeof text - 1));
+}
+void putFloat(std::string& row, float v) { put(row, ",%.9g", static_cast<double>(v)); }
+void putVec(std::string& row, const Vec3& v)
+{
+    putFloat(row, v.x);
+    putFloat(row, v.y);
+    putFloat(row, v.z);
 }
 
 }  // namespace
 
-TraceWriter::~TraceWriter() { close(); }
-
 bool TraceWriter::open(const std::string& path, std::string& error)
 {
-    close();
-    errno = 0;
-    file_ = std::fopen(path.c_str(), "w");
-    if (!file_) {
-        error = "cannot create trace file " + path + ": " + std::strerror(errno);
+    if (!file_.open(path, "trace file") || !file_.write(std::string(header) + "\n")) {
+        error = file_.error();
         return false;
     }
-    std::fprintf(file_, "%s\n", header);
     return true;
 }
 
-void TraceWriter::writeRow()
+bool TraceWriter::writeRow()
 {
-    if (!file_) return;
-    std::FILE* f = file_;
-    std::fprintf(f, "%lld,%u", static_cast<long long>(frameIndex), frameClock.frameStartTick);
+    if (!file_.isOpen()) return true;
+    std::string f;
+    put(f, "%" PRId64 ",%" PRIu32, frameIndex, frameClock.frameStartTick);
     putFloat(f, frameClock.dt);
-    std::fprintf(f, ",%d", frameClock.frameMs);
+    put(f, ",%" PRId32, frameClock.frameMs);
     putVec(f, cameraPos);
     putVec(f, lookDir);
     putFloat(f, timeFactor);
     putFloat(f, speedSetting);
     putFloat(f, angleSetting);
-    std::fprintf(f, ",%d,%d,%d", soundSwitch, mipFilterMode, detailTextureSwitch);
+    put(f, ",%d,%d,%d", int(soundSwitch), int(mipFilterMode), int(detailTextureSwitch));
     if (const GameWorld* w = theWorld) {
         putVec(f, w->followerPos);
-        std::fprintf(f, ",%d", w->segmentIndex);
+        put(f, ",%d", int(w->segmentIndex));
         putFloat(f, w->segmentTimer);
         putFloat(f, w->segmentDuration);
         putVec(f, w->projectilePos);
@@ -64,13 +71,10 @@ void TraceWriter::writeRow()
         putFloat(f, w->launchSpeed);
         putFloat(f, w->launchAngle);
     } else {
-        std::fprintf(f, ",,,,,,,,,,,,,,");
+        f += ",,,,,,,,,,,,,,";
     }
-    std::fprintf(f, ",%d\n", explosionChannel);
+    put(f, ",%d\n", int(explosionChannel));
+    return file_.write(f);
 }
 
-void TraceWriter::close()
-{
-    if (file_) std::fclose(file_);
-    file_ = nullptr;
-}
+bool TraceWriter::close() { return file_.close(); }

@@ -1,18 +1,21 @@
 #pragma once
 
-#include <cstdio>
 #include <string>
+
+#include "platform/file/checked_file.h"
 
 // One CSV row per frame, written after the frame's pacing step, for tests and for users who want
 // to see what the simulation did.
 class TraceWriter {
 public:
-    ~TraceWriter();
     // False with error when the file cannot be created.
     bool open(const std::string& path, std::string& error);
-    void writeRow();
-    void close();
+    // False once a write has failed (error() tells which file and why); later rows are dropped.
+    bool writeRow();
+    // False when a write or the close failed.
+    bool close();
+    const std::string& error() const { return file_.error(); }
 
 private:
-    std::FILE* file_ = nullptr;
+    OutputFile file_;
 };

@@ -286,6 +286,12 @@ void GraphicsDevice::setIndices(IndexBuffer* indices)
     onIndices(indices);
 }
 
+void GraphicsDevice::setPixelShader(PixelShader* shader)
+{
+    pixelShader_ = shader;
+    onPixelShader(shader);
+}
+
 void GraphicsDevice::beginStateBlock()
 {
     recording_ = std::make_unique<StateBlock>(*this);

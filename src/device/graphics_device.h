@@ -285,6 +285,10 @@ private:
 
 class GraphicsDevice;
 
+// A programmable pixel stage. The program never makes one: it only asks for none, which leaves
+// the fixed-function stages in charge.
+class PixelShader;
+
 // A recorded list of state assignments. capture() copies the device's current values of exactly
 // those states into the block; apply() sets them on the device.
 class StateBlock {
@@ -351,6 +355,7 @@ public:
     void setStreamSource(uint32_t stream, VertexBuffer* buffer, uint32_t offset, uint32_t stride);
     void setFVF(uint32_t fvf);
     void setIndices(IndexBuffer* indices);
+    void setPixelShader(PixelShader* shader);
     void beginStateBlock();
     std::unique_ptr<StateBlock> endStateBlock();
 
@@ -370,6 +375,7 @@ public:
     uint32_t streamStride() const { return streamStride_; }
     uint32_t fvf() const { return fvf_; }
     IndexBuffer* indices() const { return indices_; }
+    PixelShader* pixelShader() const { return pixelShader_; }
 
 protected:
     // Told after a state has changed, for devices that log or cache.
@@ -384,6 +390,7 @@ protected:
     virtual void onStreamSource(uint32_t /*stream*/, VertexBuffer* /*buffer*/, uint32_t /*offset*/, uint32_t /*stride*/) {}
     virtual void onFVF(uint32_t /*fvf*/) {}
     virtual void onIndices(IndexBuffer* /*indices*/) {}
+    virtual void onPixelShader(PixelShader* /*shader*/) {}
 
 private:
     uint32_t renderStates_[renderStateCount];
@@ -397,6 +404,7 @@ private:
     VertexBuffer* streamBuffer_ = nullptr;
     uint32_t streamOffset_ = 0, streamStride_ = 0, fvf_ = 0;
     IndexBuffer* indices_ = nullptr;
+    PixelShader* pixelShader_ = nullptr;
     std::unique_ptr<StateBlock> recording_;
 };
 

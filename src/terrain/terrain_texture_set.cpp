@@ -1,21 +1,45 @@
 #include "terrain/terrain_texture_set.h"
 
-#include <fstream>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
 
 #include "app/fatal_error.h"
+#include "app/token_reader.h"
 
 TerrainTextureSet* terrainTextures = nullptr;
 
 namespace {
 
-// One "label count name..." section. The count is read like "%d"; the label and the names are
-// single words. False after reporting what is wrong.
-bool readSection(std::istream& in, const std::string& listFileName, const char* what, std::vector<std::string>& names)
+// A count is a whole token of digits: "12abc" or "1e40" is not a count, and neither is a number
+// too large for a list.
+bool parseCount(const std::string& token, int& count)
 {
-    std::string label;
+    size_t i = (token[0] == '+' || token[0] == '-') ? 1 : 0;
+    if (i == token.size()) return false;
+    for (size_t k = i; k < token.size(); ++k)
+        if (!std::isdigit(static_cast<unsigned char>(token[k]))) return false;
+    errno = 0;
+    const long long v = std::strtoll(token.c_str(), nullptr, 10);
+    if (errno == ERANGE || v > INT_MAX || v < INT_MIN) return false;
+    count = static_cast<int>(v);
+    return true;
+}
+
+// One "label count name..." section; the label and the names are single words. False after
+// reporting what is wrong.
+bool readSection(TokenReader& in, const std::string& listFileName, const char* what, std::vector<std::string>& names)
+{
+    std::string label, token;
     int count = 0;
-    if (!(in >> label >> count)) {
-        reportFatal(listFileName + ": expected the number of " + what);
+    if (!in.readWord(label) || !in.readWord(token)) {
+        reportFatal(listFileName + ": expected the number of " + what + ", found the end of the file");
+        return false;
+    }
+    if (!parseCount(token, count)) {
+        reportFatal(listFileName + ": the number of " + what + " must be a whole number from 0 to " +
+                    std::to_string(INT_MAX) + ", not '" + token.substr(0, 40) + "'");
         return false;
     }
     if (count < 0) {
@@ -25,7 +49,7 @@ bool readSection(std::istream& in, const std::string& listFileName, const char* 
     // No reserve: a count far beyond the names present must not allocate for it.
     for (int i = 0; i < count; ++i) {
         std::string name;
-        if (!(in >> name)) {
+        if (!in.readWord(name)) {
             reportFatal(listFileName + ": the list of " + what + " ends after " + std::to_string(i) + " of " +
                         std::to_string(count) + " names");
             return false;
@@ -49,11 +73,8 @@ std::vector<TextureFile> loadAll(const std::vector<std::string>& names)
 
 TerrainTextureSet::TerrainTextureSet(const std::string& listFileName)
 {
-    std::ifstream in(listFileName);
-    if (!in) {
-        reportFatal(cannotOpenMessage(listFileName));
-        return;
-    }
+    TokenReader in;
+    if (!in.openRequired(listFileName)) return;
     std::vector<std::string> baseNames, detailNames, heightMapNames;
     if (!readSection(in, listFileName, "base textures", baseNames) ||
         !readSection(in, listFileName, "detail textures", detailNames) ||

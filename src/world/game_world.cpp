@@ -83,7 +83,8 @@ void GameWorld::frame()
 {
     followerStep();
     projectileStep();
-    // The head-up display lines are drawn here, before any scene geometry, once the font exists.
+    // Before any scene geometry, so the scene is drawn over the text where they meet.
+    drawHud();
     if (starField) starField->draw();
     if (terrain) terrain->render();
     // The balls come last and without depth test, so the landscape never hides them.

@@ -23,6 +23,7 @@ public:
     void drawPointBatch();
     void followerStep();
     void projectileStep();
+    void drawHud();
 
     std::unique_ptr<Terrain> terrain;
     Vec3 lightDirWork;

@@ -1,5 +1,10 @@
 #include "world/trajectory.h"
 
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "app/fatal_error.h"
 #include "app/token_reader.h"
 
 float trajX[trajectoryPointCount];
@@ -13,12 +18,34 @@ bool loadTrajectory()
     if (!in.openRequired(trajectoryFileName)) return false;
     // A missing or unreadable number stops the reading for good: the token stays in place, so
     // every later read fails on it too, and the values keep 0.
+    int numbersRead = 0;
+    std::string stoppedAt;
     for (int i = 0; i < trajectoryPointCount; ++i) {
-        in.readFloat(trajZ[i]);
-        in.readFloat(trajX[i]);
-        in.readFloat(trajY[i]);
+        float* row[3] = {&trajZ[i], &trajX[i], &trajY[i]};
+        for (float* value : row) {
+            if (!stoppedAt.empty()) continue;
+            const std::string next = in.describeNext();
+            if (!in.readFloat(*value)) {
+                stoppedAt = next;
+                continue;
+            }
+            // A point at infinity or NaN would carry ball 1 out of every later computation.
+            if (!std::isfinite(*value)) {
+                char text[32];
+                std::snprintf(text, sizeof text, "%g", static_cast<double>(*value));
+                reportFatal(std::string(trajectoryFileName) + ": number " + std::to_string(numbersRead + 1) +
+                            " (point " + std::to_string(i) + ") must be a finite number, not " + text);
+                return false;
+            }
+            ++numbersRead;
+        }
     }
     in.close();
+    if (numbersRead < 3 * trajectoryPointCount)
+        reportWarning(std::string(trajectoryFileName) + ": only " + std::to_string(numbersRead) + " of " +
+                      std::to_string(3 * trajectoryPointCount) + " numbers (" + std::to_string(numbersRead / 3) +
+                      " of " + std::to_string(trajectoryPointCount) + " points) read, stopped at " + stoppedAt +
+                      "; the rest keep 0");
     for (int i = 0; i < trajectoryPointCount; ++i) {
         trajY[i] = static_cast<float>(static_cast<double>(trajY[i]) / 55.0 - 4.0);
         trajX[i] = static_cast<float>((static_cast<double>(trajX[i]) + 10000.0) / 500.0 - 30.0);

@@ -37,6 +37,14 @@ std::vector<std::map<std::string, std::string>> readTrace(const std::string& pat
     return rows;
 }
 
+// The last line of a run's output: the one that tells why it ended (earlier lines may be warnings).
+std::string lastLine(const std::string& output)
+{
+    const size_t end = output.size() && output.back() == '\n' ? output.size() - 1 : output.size();
+    const size_t start = output.rfind('\n', end ? end - 1 : 0);
+    return output.substr(start == std::string::npos || start >= end ? 0 : start + 1);
+}
+
 double num(const std::map<std::string, std::string>& row, const char* column) { return std::stod(row.at(column)); }
 
 class AppRun : public ::testing::Test {
@@ -57,7 +65,7 @@ TEST_F(AppRun, ThreeFramesOnFixtureData)
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0].at("frame"), "0");
     EXPECT_EQ(rows[2].at("tick"), "40");
-    EXPECT_EQ(std::stof(rows[1].at("dt")), 0.001f * 20.0f);  // the step just measured
+    EXPECT_EQ(rows[1].at("dt"), "0.0199999996");  // the step just measured
 }
 
 TEST_F(AppRun, EachMissingFileEndsWithStatusOneAndItsName)
@@ -127,4 +135,60 @@ TEST_F(AppRun, TraceShowsAFollowerWrapAndAProjectileImpact)
     ASSERT_LT(impactRow + 1, int(rows.size()));
     EXPECT_EQ(num(rows[impactRow + 1], "projectile_y"), -17.0);
     EXPECT_EQ(num(rows[impactRow + 1], "projectile_x"), -30.0);
+}
+
+TEST_F(AppRun, OutputFilesThatCannotGrowEndWithStatusOneAndOneLine)
+{
+    // A file-size limit of one 512-byte block makes the disk "full" for this run alone.
+    const std::string limited = "sh -c 'trap \"\" XFSZ; ulimit -f 1; exec \"$0\" \"$@\"' " + std::string(ZENTRIX_BINARY) +
+                                " --headless --data " + dir.path() + " --fixed-step 20 ";
+    const ProcessResult trace = runCommand(limited + "--frames 200 --trace " + dir.file("t.csv"));
+    EXPECT_EQ(trace.exitStatus, 1) << trace.output;
+    EXPECT_EQ(lastLine(trace.output), "zentrix: cannot write trace file " + dir.file("t.csv") + ": File too large\n");
+    const ProcessResult shot = runCommand(limited + "--frames 2 --screenshot " + dir.file("s.png"));
+    EXPECT_EQ(shot.exitStatus, 1) << shot.output;
+    EXPECT_EQ(lastLine(shot.output), "zentrix: cannot write screenshot " + dir.file("s.png") + ": File too large\n");
+}
+
+TEST_F(AppRun, OutputFilesOnAFullDeviceEndWithStatusOneAndOneLine)
+{
+    if (!std::filesystem::is_character_file("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+    const ProcessResult trace = run("--frames 200 --fixed-step 20 --trace /dev/full");
+    EXPECT_EQ(trace.exitStatus, 1) << trace.output;
+    EXPECT_EQ(lastLine(trace.output), "zentrix: cannot write trace file /dev/full: No space left on device\n");
+
+    const ProcessResult shot = run("--frames 2 --fixed-step 20 --screenshot /dev/full");
+    EXPECT_EQ(shot.exitStatus, 1) << shot.output;
+    EXPECT_EQ(lastLine(shot.output), "zentrix: cannot write screenshot /dev/full: No space left on device\n");
+}
+
+TEST_F(AppRun, UnwritableOutputPathsFailBeforeTheFirstFrame)
+{
+    const std::string missing = dir.file("no-such-folder/shot.png");
+    const ProcessResult shot = run("--frames 2 --screenshot " + missing);
+    EXPECT_EQ(shot.exitStatus, 1);
+    EXPECT_EQ(shot.output, "zentrix: cannot create screenshot " + missing + ": No such file or directory\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("protokoll.txt")));  // no device was ever made
+
+    const ProcessResult trace = run("--frames 2 --trace " + dir.path());
+    EXPECT_EQ(trace.exitStatus, 1);
+    EXPECT_EQ(trace.output, "zentrix: cannot create trace file " + dir.path() + ": Is a directory\n");
+
+    // A run that stops before its last frame leaves no empty picture behind.
+    std::filesystem::remove(dir.file("SpielEinstellungen.txt"));
+    EXPECT_EQ(run("--frames 2 --screenshot " + dir.file("shot.png")).exitStatus, 1);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("shot.png")));
+}
+
+TEST_F(AppRun, DirectoriesGivenAsInputFilesAreNamedAsSuch)
+{
+    const ProcessResult keys = run("--frames 1 --keys " + dir.path());
+    EXPECT_EQ(keys.exitStatus, 2);
+    EXPECT_EQ(keys.output, "zentrix: cannot open key script " + dir.path() + ": is a directory\n");
+
+    std::filesystem::remove(dir.file("TerrainTextures.txt"));
+    std::filesystem::create_directory(dir.file("TerrainTextures.txt"));
+    const ProcessResult list = run("--frames 1");
+    EXPECT_EQ(list.exitStatus, 1);
+    EXPECT_NE(list.output.find("zentrix: TerrainTextures.txt is a directory\n"), std::string::npos) << list.output;
 }

@@ -11,10 +11,13 @@
 #include <filesystem>
 #include <functional>
 
+#include "app/graphics.h"
+#include "app/settings.h"
 #include "math/matrix4.h"
 #include "platform/gl/fixed_function.h"
 #include "platform/gl/gl_device.h"
 #include "platform/gl/gl_system.h"
+#include "platform/glyphs/freetype_rasterizer.h"
 #include "platform/image/png_writer.h"
 #include "support/allocation_count.h"
 
@@ -496,6 +499,190 @@ TEST_F(GlDeviceTest, PackedFormatsKeepChannelOrderAndAlpha)
     EXPECT_TRUE(near(at(image, 0, 2), {136, 0, 0}, 1));
     EXPECT_TRUE(near(at(image, 1, 2), green));
     EXPECT_TRUE(near(at(image, 2, 2), blue));
+}
+
+// ---- What screen-space text relies on ----
+
+TEST_F(GlDeviceTest, FourBitAlphaPassesTheTestFromOneStepAndBlendsOverTheTarget)
+{
+    // Texel 0 has no coverage, texel 1 the least there is (1/15 = 17/255), texel 2 full coverage.
+    device->setTexture(0, texture<uint16_t>(3, 1, D3DFMT_A4R4G4B4, {{0x0000, 0x1FFF, 0xFFFF}}));
+    device->setTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
+    device->setTextureStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
+    device->setTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
+    device->setRenderState(D3DRS_ALPHABLENDENABLE, 1);
+    device->setRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+    device->setRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+    device->setRenderState(D3DRS_ALPHATESTENABLE, 1);
+    device->setRenderState(D3DRS_ALPHAFUNC, D3DCMP_GREATEREQUAL);
+    for (const uint32_t reference : {8u, 18u}) {
+        device->clear(D3DCLEAR_TARGET, 0xFF0000FF, 1.0f, 0);
+        device->setRenderState(D3DRS_ALPHAREF, reference);
+        rect(-0.5f, 0, 2.5f, 4, 0xFF646464);  // one texel per pixel, grey text colour
+        const RgbaImage image = frame();
+        EXPECT_TRUE(near(at(image, 0, 2), blue)) << "reference " << reference;
+        // Grey 100 x 17/255 plus blue 255 x 238/255; a reference of 18 turns the same texel away.
+        const Rgb faint = reference == 8 ? Rgb{7, 7, 245} : blue;
+        EXPECT_TRUE(near(at(image, 1, 2), faint, 1)) << "reference " << reference;
+        EXPECT_TRUE(near(at(image, 2, 2), {100, 100, 100}));
+    }
+}
+
+TEST_F(GlDeviceTest, PointAndLinearMinAndMagFilters)
+{
+    device->setSamplerState(0, D3DSAMP_MIPFILTER, D3DTEXF_NONE);
+    device->setTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+    device->setTexture(0, texture<uint16_t>(2, 1, D3DFMT_A4R4G4B4, {{0xF000, 0xFFFF}}));
+    // Magnified: two texels over eight pixels, so pixel centres 2..5 lie at texel coordinates
+    // 0.625, 0.875, 1.125 and 1.375 (the texels' shared edge is at 1).
+    for (const uint32_t filter : {D3DTEXF_POINT, D3DTEXF_LINEAR}) {
+        device->setSamplerState(0, D3DSAMP_MAGFILTER, filter);
+        device->setSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_POINT);
+        rect(-0.5f, 0, 7.5f, 4, 0xFFFFFFFF);
+        const RgbaImage image = frame();
+        const int want[2][4] = {{0, 0, 255, 255}, {32, 96, 159, 223}};
+        for (int i = 0; i < 4; ++i) {
+            const int v = want[filter == D3DTEXF_LINEAR][i];
+            EXPECT_TRUE(near(at(image, 2 + i, 2), {v, v, v}, 2)) << "mag filter " << filter << ", pixel " << 2 + i;
+        }
+    }
+    // Minified: four texels over two pixels, shifted so each pixel centre lies a quarter texel
+    // past a texel centre.
+    device->setTexture(0, texture<uint16_t>(4, 1, D3DFMT_A4R4G4B4, {{0xF000, 0xFFFF, 0xF000, 0xFFFF}}));
+    for (const uint32_t filter : {D3DTEXF_POINT, D3DTEXF_LINEAR}) {
+        device->setSamplerState(0, D3DSAMP_MINFILTER, filter);
+        device->setSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_POINT);
+        const float u0 = 0.0625f, u1 = 1.0625f;
+        draw(screenFvf, D3DPT_TRIANGLESTRIP, 2,
+             std::vector<ScreenVertex>{{-0.5f, 0, 0.5f, 1, 0xFFFFFFFF, u0, 0, 0, 0}, {1.5f, 0, 0.5f, 1, 0xFFFFFFFF, u1, 0, 0, 0},
+                                       {-0.5f, 4, 0.5f, 1, 0xFFFFFFFF, u0, 1, 0, 0}, {1.5f, 4, 0.5f, 1, 0xFFFFFFFF, u1, 1, 0, 0}});
+        const Rgb want = filter == D3DTEXF_POINT ? white : Rgb{191, 191, 191};
+        EXPECT_TRUE(near(at(frame(), 0, 2), want, 2)) << "min filter " << filter;
+    }
+}
+
+TEST_F(GlDeviceTest, StateBlockCapturesAndAppliesOnlyItsOwnStates)
+{
+    device->setTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_DIFFUSE);
+    device->beginStateBlock();
+    device->setRenderState(D3DRS_ALPHABLENDENABLE, 1);
+    device->setSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_POINT);
+    device->setTexture(0, nullptr);
+    std::unique_ptr<StateBlock> saved = device->endStateBlock();
+    ASSERT_EQ(3u, saved->entries().size());
+
+    device->setRenderState(D3DRS_ALPHABLENDENABLE, 0);
+    device->setRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+    device->setRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+    device->setSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
+    saved->capture();  // blending off, linear, no texture
+
+    device->setRenderState(D3DRS_ALPHABLENDENABLE, 1);
+    device->setSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_POINT);
+    device->setRenderState(D3DRS_DESTBLEND, D3DBLEND_ZERO);  // not in the block: stays
+    device->clear(D3DCLEAR_TARGET, 0xFF0000FF, 1.0f, 0);
+    rect(0, 0, 4, 4, 0x80FF0000);
+    EXPECT_TRUE(near(at(frame(), 2, 2), {128, 0, 0}, 1)) << "blending with a ZERO destination";
+
+    saved->apply();
+    EXPECT_EQ(0u, device->renderState(D3DRS_ALPHABLENDENABLE));
+    EXPECT_EQ(D3DTEXF_LINEAR, device->samplerState(0, D3DSAMP_MAGFILTER));
+    EXPECT_EQ(uint32_t(D3DBLEND_ZERO), device->renderState(D3DRS_DESTBLEND));
+    rect(8, 0, 12, 4, 0x80FF0000);
+    EXPECT_TRUE(near(at(frame(), 10, 2), red)) << "blending switched off again by the block";
+}
+
+TEST_F(GlDeviceTest, DiscardingLocksRefillOneDynamicBufferWithinAFrame)
+{
+    // The text path: one write-only dynamic buffer, relocked with discard before every batch;
+    // each draw must see the contents written just before it and no later ones.
+    auto buffer = device->createVertexBuffer(9600, D3DUSAGE_WRITEONLY | D3DUSAGE_DYNAMIC, 0, D3DPOOL_DEFAULT);
+    ASSERT_NE(nullptr, buffer);
+    device->setPixelShader(nullptr);
+    device->setFVF(screenFvf);
+    device->setStreamSource(0, buffer.get(), 0, sizeof(ScreenVertex));
+    const uint32_t colours[3] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF};
+    for (int i = 0; i < 3; ++i) {
+        auto* v = reinterpret_cast<ScreenVertex*>(buffer->lock(0, 0, D3DLOCK_DISCARD));
+        ASSERT_NE(nullptr, v);
+        // Edges half a pixel before whole coordinates cover whole pixels: 10i .. 10i + 5.
+        const float x0 = 10.0f * float(i) - 0.5f, x1 = x0 + 6.0f;
+        const ScreenVertex quad[6] = {{x0, 9.5f, 0.5f, 1, colours[i], 0, 0, 0, 0}, {x0, -0.5f, 0.5f, 1, colours[i], 0, 0, 0, 0},
+                                      {x1, 9.5f, 0.5f, 1, colours[i], 0, 0, 0, 0}, {x1, -0.5f, 0.5f, 1, colours[i], 0, 0, 0, 0},
+                                      {x1, 9.5f, 0.5f, 1, colours[i], 0, 0, 0, 0}, {x0, -0.5f, 0.5f, 1, colours[i], 0, 0, 0, 0}};
+        std::memcpy(v, quad, sizeof quad);
+        buffer->unlock();
+        device->drawPrimitive(D3DPT_TRIANGLELIST, 0, 2);
+    }
+    const RgbaImage image = frame();
+    const Rgb want[3] = {red, green, blue};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(near(at(image, 10 * i, 0), want[i])) << i;
+        EXPECT_TRUE(near(at(image, 10 * i + 5, 9), want[i])) << i;
+        EXPECT_TRUE(near(at(image, 10 * i + 6, 5), black)) << i;
+        EXPECT_TRUE(near(at(image, 10 * i + 2, 10), black)) << i;
+    }
+}
+
+TEST_F(GlDeviceTest, TextIsGreyOverTheTargetAndLeavesTheCallersStatesAsTheyWere)
+{
+    const AppSettings savedSettings = appSettings;
+    appSettings.screenWidth = screenWidth;
+    appSettings.screenHeight = screenHeight;
+    setGlyphRasterizerFactory(createFreeTypeRasterizer);
+    BitmapFont font("Arial", 20, BitmapFont::Bold);
+    ASSERT_EQ(S_OK, font.createGlyphTexture(device.get()));
+    ASSERT_EQ(S_OK, font.createDrawResources());
+
+    // The caller blends half-transparent red over blue with depth test and clockwise culling.
+    device->clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF0000FF, 1.0f, 0);
+    device->setRenderState(D3DRS_CULLMODE, D3DCULL_CW);
+    device->setRenderState(D3DRS_ALPHABLENDENABLE, 1);
+    device->setRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+    device->setRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+    device->setTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_DIFFUSE);
+    device->setSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
+    auto caller = [&](float x0) {
+        // Counter-clockwise on screen, so it survives clockwise culling.
+        draw(screenFvf, D3DPT_TRIANGLELIST, 1,
+             std::vector<ScreenVertex>{{x0, 40, 0.5f, 1, 0x80FF0000, 0, 0, 0, 0}, {x0 + 8, 40, 0.5f, 1, 0x80FF0000, 0, 0, 0, 0},
+                                       {x0, 32, 0.5f, 1, 0x80FF0000, 0, 0, 0, 0}});
+    };
+    caller(0);
+    std::vector<uint32_t> before;
+    for (uint32_t state = 0; state < renderStateCount; ++state) before.push_back(device->renderState(state));
+    for (uint32_t stage = 0; stage < 2; ++stage)
+        for (uint32_t type = 0; type < textureStageStateCount; ++type) before.push_back(device->textureStageState(stage, type));
+    for (uint32_t type = 0; type < samplerStateCount; ++type) before.push_back(device->samplerState(0, type));
+
+    // A line 24 pixels high at the top left, point sampled: the stems of "HH" in the text colour.
+    ASSERT_EQ(S_OK, font.drawText(-1.0f, -1.0f, 0.5f, 0.5f, 0.5f, 0xFF646464, "HH", 0));
+    std::vector<uint32_t> after;
+    for (uint32_t state = 0; state < renderStateCount; ++state) after.push_back(device->renderState(state));
+    for (uint32_t stage = 0; stage < 2; ++stage)
+        for (uint32_t type = 0; type < textureStageStateCount; ++type) after.push_back(device->textureStageState(stage, type));
+    for (uint32_t type = 0; type < samplerStateCount; ++type) after.push_back(device->samplerState(0, type));
+    EXPECT_EQ(before, after);
+    EXPECT_EQ(nullptr, device->texture(0));
+    caller(20);
+
+    const RgbaImage image = frame();
+    // The caller's second triangle looks exactly like its first.
+    EXPECT_TRUE(near(at(image, 22, 38), at(image, 2, 38)));
+    EXPECT_TRUE(near(at(image, 2, 38), {128, 0, 127}, 1));
+    int grey = 0, touched = 0;
+    for (int y = 0; y < 24; ++y)
+        for (int x = 0; x < screenWidth; ++x) {
+            const Rgb p = at(image, x, y);
+            grey += near(p, {100, 100, 100}, 1) ? 1 : 0;
+            touched += near(p, blue) ? 0 : 1;
+        }
+    EXPECT_GT(grey, 20);          // the stems at full coverage
+    EXPECT_GE(touched, grey);     // plus their anti-aliased edges
+    for (int x = 0; x < screenWidth; ++x) EXPECT_TRUE(near(at(image, x, 26), blue)) << x;  // nothing below the line
+    font.releaseGlyphTexture();
+    setGlyphRasterizerFactory(nullptr);
+    appSettings = savedSettings;
 }
 
 // ---- State blocks, buffers, indices ----

@@ -13,12 +13,33 @@ std::string line(const char* name, std::initializer_list<long long> args)
 
 std::string pointer(const void* p) { return p ? "ptr" : "null"; }
 
+// Vertex buffers tell the device's record when a lock ends, and whether it discarded.
+class RecordingVertexBuffer : public VertexBuffer {
+public:
+    RecordingVertexBuffer(uint32_t length, uint32_t usage, uint32_t fvf, uint32_t pool, std::vector<std::string>& calls,
+                          const bool& record)
+        : VertexBuffer(length, usage, fvf, pool), calls_(calls), record_(record)
+    {
+    }
+
+protected:
+    void onUnlock(uint32_t offset, uint32_t size, bool discard) override
+    {
+        if (record_) calls_.push_back(line("UnlockVertexBuffer", {offset, size, discard ? 1 : 0}));
+    }
+
+private:
+    std::vector<std::string>& calls_;
+    const bool& record_;
+};
+
 }  // namespace
 
 std::unique_ptr<VertexBuffer> RecordingDevice::createVertexBuffer(uint32_t length, uint32_t usage, uint32_t fvf, uint32_t pool)
 {
     calls.push_back(line("CreateVertexBuffer", {length, usage, fvf, pool}));
-    return std::make_unique<VertexBuffer>(length, usage, fvf, pool);
+    if (refuseVertexBuffers) return nullptr;
+    return std::make_unique<RecordingVertexBuffer>(length, usage, fvf, pool, calls, recordUnlocks);
 }
 
 std::unique_ptr<IndexBuffer> RecordingDevice::createIndexBuffer(uint32_t length, uint32_t usage, uint32_t format, uint32_t pool)
@@ -31,6 +52,7 @@ std::unique_ptr<Texture> RecordingDevice::createTexture(uint32_t width, uint32_t
                                                         uint32_t format, uint32_t pool)
 {
     calls.push_back(line("CreateTexture", {width, height, levels, usage, format, pool}));
+    if (refuseTextures) return nullptr;
     return std::make_unique<Texture>(width, height, levels, usage, format, pool);
 }
 
@@ -44,6 +66,15 @@ void RecordingDevice::clear(uint32_t flags, uint32_t argb, float z, uint32_t ste
 void RecordingDevice::drawPrimitive(uint32_t primitiveType, uint32_t startVertex, uint32_t primitiveCount)
 {
     calls.push_back(line("DrawPrimitive", {primitiveType, startVertex, primitiveCount}));
+    Draw draw{primitiveType, startVertex, primitiveCount, fvf(), streamStride(), {}};
+    const VertexBuffer* buffer = streamSource();
+    const uint32_t perPrimitive = primitiveType == D3DPT_TRIANGLELIST ? 3 : primitiveType == D3DPT_POINTLIST ? 1 : 0;
+    if (buffer && perPrimitive) {
+        const size_t begin = streamOffset() + size_t(startVertex) * streamStride();
+        const size_t end = begin + size_t(primitiveCount) * perPrimitive * streamStride();
+        if (end <= buffer->length()) draw.vertices.assign(buffer->data() + begin, buffer->data() + end);
+    }
+    draws.push_back(std::move(draw));
 }
 
 void RecordingDevice::drawIndexedPrimitive(uint32_t primitiveType, int baseVertex, uint32_t minIndex, uint32_t numVertices,
@@ -91,6 +122,7 @@ void RecordingDevice::onStreamSource(uint32_t stream, VertexBuffer* buffer, uint
 }
 void RecordingDevice::onFVF(uint32_t fvf) { calls.push_back(line("SetFVF", {fvf})); }
 void RecordingDevice::onIndices(IndexBuffer* indices) { calls.push_back("SetIndices " + pointer(indices)); }
+void RecordingDevice::onPixelShader(PixelShader* shader) { calls.push_back("SetPixelShader " + pointer(shader)); }
 
 bool RecordingGraphicsSystem::adapterDisplayMode(DisplayMode& mode)
 {

@@ -13,6 +13,19 @@ class RecordingDevice : public GraphicsDevice {
 public:
     std::vector<std::string> calls;
     int maxWidth = 4096;
+    bool refuseTextures = false;       // createTexture answers null
+    bool refuseVertexBuffers = false;  // createVertexBuffer answers null
+    // Also record "UnlockVertexBuffer offset size discard" lines (off by default, as most tests
+    // compare whole call lists that predate it).
+    bool recordUnlocks = false;
+
+    // What one drawPrimitive read: the stream's bytes for its vertices, copied at the draw, since
+    // a dynamic buffer is overwritten by the next discarding lock.
+    struct Draw {
+        uint32_t primitiveType, startVertex, primitiveCount, fvf, stride;
+        std::vector<uint8_t> vertices;
+    };
+    std::vector<Draw> draws;
 
     std::unique_ptr<VertexBuffer> createVertexBuffer(uint32_t length, uint32_t usage, uint32_t fvf, uint32_t pool) override;
     std::unique_ptr<IndexBuffer> createIndexBuffer(uint32_t length, uint32_t usage, uint32_t format, uint32_t pool) override;
@@ -47,6 +60,7 @@ protected:
     void onStreamSource(uint32_t stream, VertexBuffer* buffer, uint32_t offset, uint32_t stride) override;
     void onFVF(uint32_t fvf) override;
     void onIndices(IndexBuffer* indices) override;
+    void onPixelShader(PixelShader* shader) override;
 };
 
 // A graphics system whose devices are RecordingDevices and that refuses the vertex-processing

@@ -74,7 +74,7 @@ TEST_F(Pacing, ModeOneEndsAtTheFirstPollAboveTheTarget)
     frameClock.frameStartTick = 1000;
     paceFrame();
     EXPECT_EQ(frameClock.frameMs, 21);
-    EXPECT_EQ(frameClock.dt, 0.001f * 21.0f);
+    EXPECT_EQ(frameClock.dt, stepSeconds(21));
 }
 
 TEST_F(Pacing, VirtualClockMeasuresTwentyOneInModeOneAndTheStepInModeTwo)
@@ -93,7 +93,7 @@ TEST_F(Pacing, VirtualClockMeasuresTwentyOneInModeOneAndTheStepInModeTwo)
     clock.frameWorkDone();
     paceFrame();
     EXPECT_EQ(frameClock.frameMs, 10);
-    EXPECT_EQ(frameClock.dt, 0.001f * 10.0f);
+    EXPECT_EQ(frameClock.dt, stepSeconds(10));
 }
 
 TEST_F(Pacing, ModeTwoWithinOneTickGivesZero)
@@ -118,7 +118,7 @@ TEST_F(Pacing, TickCounterWrapStillMeasuresTheTrueLength)
     clock.frameWorkDone();  // now 14 past the wrap
     paceFrame();
     EXPECT_EQ(frameClock.frameMs, 30);
-    EXPECT_EQ(frameClock.dt, 0.001f * 30.0f);
+    EXPECT_EQ(frameClock.dt, stepSeconds(30));
 
     appSettings.pacingMode = 1;
     appSettings.targetFrameMs = 20.0f;
@@ -154,7 +154,7 @@ TEST_F(Pacing, ModeOneSleepsMostOfTheFrameAndStillEndsAtTheFirstTickPastTheTarge
         frameClock.frameStartTick = tickCount();
         paceFrame();
         EXPECT_EQ(frameClock.frameMs, 21);
-        EXPECT_EQ(frameClock.dt, 0.001f * 21.0f);
+        EXPECT_EQ(frameClock.dt, stepSeconds(21));
         ASSERT_FALSE(ticks.sleeps.empty());
         EXPECT_EQ(ticks.sleeps.front(), 19u);  // from tick 0 to 2 ms before tick 21
         // Under a quarter of a core at 50 frames a second: at most the polled 2 ms spin.
@@ -196,4 +196,21 @@ TEST_F(Pacing, ModeOneOversleepEndsAtTheFirstPollAfterIt)
     paceFrame();
     EXPECT_EQ(frameClock.frameMs, 23);  // measured as it happened, never shortened
     EXPECT_EQ(ticks.sleeps.size(), 1u);
+}
+
+TEST_F(Pacing, TimeStepIsTheMillisecondsTimesOneThousandthRoundedOnceToFloat)
+{
+    EXPECT_EQ(stepSeconds(20), 0.0199999996f);
+    EXPECT_EQ(stepSeconds(30), 0.0299999993f);
+    EXPECT_NE(stepSeconds(20), 0.001f * 20.0f);  // 0.0200000014
+    EXPECT_NE(stepSeconds(30), 0.001f * 30.0f);  // 0.0300000012
+    EXPECT_EQ(stepSeconds(0), 0.0f);
+
+    appSettings.pacingMode = 2;
+    VirtualClock clock(20);
+    setTickSource(&clock);
+    frameClock.frameStartTick = tickCount();
+    clock.frameWorkDone();
+    paceFrame();
+    EXPECT_EQ(frameClock.dt, 0.0199999996f);
 }

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <csignal>
+
+#include <sys/resource.h>
+
 #include "app/application.h"
 #include "app/fatal_error.h"
 #include "app/graphics.h"
@@ -139,7 +143,24 @@ TEST_F(DeviceCreation, UnwritableLogIsFatal)
     writeFile("protokoll.txt/blocker", "");  // a folder where the log should be
     appSettings.vertexProcessing = 3;
     EXPECT_FALSE(createGraphicsDevice());
-    EXPECT_NE(fatalErrorMessage().find("protokoll.txt"), std::string::npos);
+    EXPECT_EQ(fatalErrorMessage(), "cannot create the log protokoll.txt: Is a directory");
+}
+
+TEST_F(DeviceCreation, LogThatCannotBeWrittenIsFatal)
+{
+    // With a file-size limit of 0 the log can be created but its line not written.
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = saved;
+    limited.rlim_cur = 0;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    appSettings.vertexProcessing = 3;
+    const bool created = createGraphicsDevice();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_FALSE(created);
+    EXPECT_EQ(fatalErrorMessage(), "cannot write the log protokoll.txt: File too large");
 }
 
 TEST_F(DeviceCreation, RenderFrameBracketsTheWorld)

@@ -115,6 +115,75 @@ TEST(ImageFiles, DecodesBmpPngAndJpegAndRefusesTheRest)
     EXPECT_EQ(error, "not a BMP, JPEG or PNG image");
 }
 
+namespace {
+
+std::vector<uint8_t> bytesOf(std::initializer_list<std::vector<uint8_t>> parts)
+{
+    std::vector<uint8_t> all;
+    for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+std::vector<uint8_t> le32(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
+std::vector<uint8_t> be32(uint32_t v) { return {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)}; }
+
+// A BMP file header and info header for 24 bits per pixel, uncompressed.
+std::vector<uint8_t> bmpHeader(int32_t width, int32_t height)
+{
+    return bytesOf({{'B', 'M'}, le32(54), le32(0), le32(54), le32(40), le32(uint32_t(width)), le32(uint32_t(height)),
+                    {1, 0, 24, 0}, le32(0), le32(0), le32(2835), le32(2835), le32(0), le32(0)});
+}
+
+std::string decodeError(const std::vector<uint8_t>& bytes)
+{
+    ArgbImage image;
+    std::string error;
+    EXPECT_FALSE(decodeImage(bytes.data(), bytes.size(), image, error));
+    EXPECT_TRUE(image.texels.empty());
+    return error;
+}
+
+}  // namespace
+
+TEST(ImageFiles, CraftedHeadersAreRefusedBeforeDecoding)
+{
+    // Each message comes from the header check: the decoder never ran, so nothing was allocated
+    // for the announced pixels.
+    EXPECT_EQ(decodeError(bmpHeader(16, -2000000000)), "the image is 16 x 2000000000, more than 8192 texels on a side");
+    EXPECT_EQ(decodeError(bmpHeader(INT32_MIN, 1)), "the image is 2147483648 x 1, more than 8192 texels on a side");
+    EXPECT_EQ(decodeError(bmpHeader(8192, 8192)), "the BMP file ends before the 8192 x 8192 pixels its header announces");
+    EXPECT_EQ(decodeError(bmpHeader(0, 4)), "the BMP header gives a size of 0 x 4");
+
+    const std::vector<uint8_t> png = bytesOf({{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}, be32(13), {'I', 'H', 'D', 'R'},
+                                              be32(100000), be32(100000), {8, 6, 0, 0, 0}, be32(0)});
+    EXPECT_EQ(decodeError(png), "the image is 100000 x 100000, more than 8192 texels on a side");
+    EXPECT_EQ(decodeError(std::vector<uint8_t>(png.begin(), png.begin() + 20)),
+              "the PNG header is cut short or does not begin with IHDR");
+
+    // A comment segment, then a frame header of 65000 x 8193 (height first).
+    const std::vector<uint8_t> jpeg = {0xFF, 0xD8, 0xFF, 0xFE, 0x00, 0x04, 'h', 'i', 0xFF, 0xC2, 0x00, 0x0B, 8,
+                                       0x20, 0x01, 0xFD, 0xE8, 1, 1, 0x11, 0, 0xFF, 0xD9};
+    EXPECT_EQ(decodeError(jpeg), "the image is 65000 x 8193, more than 8192 texels on a side");
+    EXPECT_EQ(decodeError({0xFF, 0xD8, 0xFF, 0xDA, 0x00, 0x02, 0xFF, 0xD9}),
+              "the JPEG has no frame header before its image data");
+}
+
+TEST(ImageFiles, TopDownBmpDecodesInItsRowOrderAndNonFilesAreRefusedByType)
+{
+    // Two rows stored top-down: red on top, blue below (pixels are B, G, R; rows padded to 4).
+    std::vector<uint8_t> bmp = bmpHeader(1, -2);
+    bmp.insert(bmp.end(), {0, 0, 255, 0, 255, 0, 0, 0});
+    ArgbImage image;
+    std::string error;
+    ASSERT_TRUE(decodeImage(bmp.data(), bmp.size(), image, error)) << error;
+    EXPECT_EQ(image.texels, (std::vector<uint32_t>{0xFFFF0000, 0xFF0000FF}));
+
+    TempDir dir;
+    EXPECT_FALSE(loadImageFile(dir.path(), image, error));
+    EXPECT_EQ(error, "is a directory");
+    EXPECT_FALSE(loadImageFile("/dev/zero", image, error));
+    EXPECT_EQ(error, "is not a regular file");
+}
+
 TEST(TextureFileLoad, MakesAKeyedPowerOfTwoTextureWithFilledMipLevels)
 {
     TempDir dir;

@@ -4,6 +4,8 @@
 #include "app/settings.h"
 #include "support/fixtures.h"
 
+#include <filesystem>
+
 namespace {
 
 class SettingsFiles : public ::testing::Test {
@@ -117,4 +119,103 @@ TEST_F(SettingsFiles, RefusesValuesTheProgramCannotRunWith)
     // Without frame waiting a zero rate does no harm.
     writeFile("RenderingAndMore.txt", "l1 l2 l3 l4 l5 0 pacing 2 fps 0 unused 0\n");
     EXPECT_TRUE(loadRenderingSettings());
+}
+
+TEST_F(SettingsFiles, FrameRatesThatCannotBePacedOrAreNotFiniteAreRefused)
+{
+    struct Case {
+        const char* pacing;
+        const char* fps;
+        const char* message;  // empty: accepted
+    } cases[] = {
+        {"1", "0.001", "RenderingAndMore.txt: with pacing mode 1 the target frame rate must be from 1 to 10000 frames per second, not 0.001"},
+        {"1", "1e-30", "RenderingAndMore.txt: with pacing mode 1 the target frame rate must be from 1 to 10000 frames per second, not 1e-30"},
+        {"1", "0.999", "RenderingAndMore.txt: with pacing mode 1 the target frame rate must be from 1 to 10000 frames per second, not 0.999"},
+        {"1", "10001", "RenderingAndMore.txt: with pacing mode 1 the target frame rate must be from 1 to 10000 frames per second, not 10001"},
+        {"1", "1", ""},
+        {"1", "10000", ""},
+        {"2", "0.001", ""},
+        {"2", "nan", "RenderingAndMore.txt: the target frame rate must be a finite number, not nan"},
+        {"0", "inf", "RenderingAndMore.txt: the target frame rate must be a finite number, not inf"},
+        {"1", "-infinity", "RenderingAndMore.txt: the target frame rate must be a finite number, not -inf"},
+        {"2", "1e40", "RenderingAndMore.txt: the target frame rate must be a finite number, not inf"},  // overflows
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.pacing) + " " + c.fps);
+        appSettings = AppSettings{};
+        clearFatalError();
+        writeFile("RenderingAndMore.txt", std::string("l1 l2 l3 l4 l5 0 pacing ") + c.pacing + " fps " + c.fps + " unused 0\n");
+        EXPECT_EQ(loadRenderingSettings(), !*c.message);
+        EXPECT_EQ(fatalErrorMessage(), c.message);
+    }
+}
+
+TEST_F(SettingsFiles, ViewDistancesThatLeaveNothingToDrawAreRefused)
+{
+    for (const char* distance : {"nan", "inf", "-inf", "0", "-5", "1e20"}) {
+        SCOPED_TRACE(distance);
+        appSettings = AppSettings{};
+        clearFatalError();
+        writeFile("SpielEinstellungen.txt", std::string("Sichtweite ") + distance + "\n");
+        EXPECT_FALSE(loadGameSettings());
+        EXPECT_EQ(fatalErrorMessage().rfind("SpielEinstellungen.txt: the view distance must be a finite number above 0", 0), 0u)
+            << fatalErrorMessage();
+    }
+    clearFatalError();
+    writeFile("SpielEinstellungen.txt", "Sichtweite 1e19\n");
+    EXPECT_TRUE(loadGameSettings());
+}
+
+TEST_F(SettingsFiles, UnreadableOrUnusualValuesKeepTheirStartValueAndWarnOnce)
+{
+    struct Case {
+        const char* file;
+        const char* text;
+        bool (*load)();
+        const char* warning;
+    } cases[] = {
+        {"Resolutions.txt", "a b c d e f x label 0", loadResolutionSettings,
+         "Resolutions.txt: the display mode is not a whole number but 'x'; using 800 x 600 at 16 bit"},
+        {"Resolutions.txt", "a b c d e f 7 label 0", loadResolutionSettings,
+         "Resolutions.txt: display mode 7 is not 1, 2, 3 or 4; using 800 x 600 at 16 bit"},
+        {"Resolutions.txt", "a b c d e f 2 label 2", loadResolutionSettings,
+         "Resolutions.txt: full-screen flag 2 is neither 0 nor 1; using full screen"},
+        {"Resolutions.txt", "a b c d e f 2 label", loadResolutionSettings,
+         "Resolutions.txt: the full-screen flag is not a whole number but the end of the file; using full screen"},
+        {"RenderingAndMore.txt", "l1 l2 l3 l4 l5 hw pacing", loadRenderingSettings,
+         "RenderingAndMore.txt: the vertex processing is not a whole number but 'hw'; keeping 0"},
+        {"RenderingAndMore.txt", "l1 l2 l3 l4 l5 0 pacing 0 fps 50 unused 0", loadRenderingSettings,
+         "RenderingAndMore.txt: frame pacing 0 is neither 1 nor 2, so time stands still"},
+        {"RenderingAndMore.txt", "l1 l2 l3 l4 l5 0 pacing 2 fps fast unused 0", loadRenderingSettings,
+         "RenderingAndMore.txt: the target frame rate is not a number but 'fast'; keeping 0"},
+        {"SpielEinstellungen.txt", "Sichtweite weit", loadGameSettings,
+         "SpielEinstellungen.txt: the view distance is not a number but 'weit'; keeping 1000"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        appSettings = AppSettings{};
+        writeFile(c.file, c.text);
+        testing::internal::CaptureStderr();
+        c.load();
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(err.substr(0, err.find('\n') + 1), std::string("zentrix: warning: ") + c.warning + "\n");
+    }
+    // The bundled files are read without a word.
+    for (const char* name : {"Resolutions.txt", "RenderingAndMore.txt", "SpielEinstellungen.txt"})
+        std::filesystem::copy_file(std::string(ZENTRIX_SOURCE_DIR) + "/data/" + name, name,
+                                   std::filesystem::copy_options::overwrite_existing);
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(loadResolutionSettings() && loadRenderingSettings() && loadGameSettings());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+TEST_F(SettingsFiles, ADirectoryOrADeviceInPlaceOfAFileIsNamedAsSuch)
+{
+    std::filesystem::create_directory("Resolutions.txt");
+    EXPECT_FALSE(loadResolutionSettings());
+    EXPECT_EQ(fatalErrorMessage(), "Resolutions.txt is a directory");
+    clearFatalError();
+    std::filesystem::create_symlink("/dev/zero", "SpielEinstellungen.txt");
+    EXPECT_FALSE(loadGameSettings());
+    EXPECT_EQ(fatalErrorMessage(), "SpielEinstellungen.txt is not a regular file");
 }

@@ -59,18 +59,27 @@ TEST_F(TerrainTextures, FaultyListsAreFatalNameTheFileAndBuildNothing)
     writePictures();
     const char* const cases[][2] = {
         {nullptr, "cannot open TerrainTextures.txt: No such file or directory"},
+        {"", "TerrainTextures.txt is a directory"},
         {"Base 3 4.bmp 4.bmp", "TerrainTextures.txt: the list of base textures ends after 2 of 3 names"},
         {"Base 1 4.bmp Detail 0 Height 2 4.bmp", "TerrainTextures.txt: the list of height maps ends after 1 of 2 names"},
-        {"Base 1 4.bmp Detail", "TerrainTextures.txt: expected the number of detail textures"},
-        {"Base many 4.bmp", "TerrainTextures.txt: expected the number of base textures"},
-        {"Base 99999999999 4.bmp", "TerrainTextures.txt: expected the number of base textures"},
+        {"Base 1 4.bmp Detail", "TerrainTextures.txt: expected the number of detail textures, found the end of the file"},
+        {"Base many 4.bmp",
+         "TerrainTextures.txt: the number of base textures must be a whole number from 0 to 2147483647, not 'many'"},
+        {"Base 99999999999 4.bmp",
+         "TerrainTextures.txt: the number of base textures must be a whole number from 0 to 2147483647, not '99999999999'"},
+        {"Base 1e40 4.bmp",
+         "TerrainTextures.txt: the number of base textures must be a whole number from 0 to 2147483647, not '1e40'"},
+        {"Base 1 4.bmp Detail 2.5 4.bmp 4.bmp",
+         "TerrainTextures.txt: the number of detail textures must be a whole number from 0 to 2147483647, not '2.5'"},
         {"Base 1 4.bmp Detail -2", "TerrainTextures.txt: the number of detail textures is negative (-2)"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c[1]);
         clearFatalError();
         device->calls.clear();
-        if (c[0]) dir.writeText("TerrainTextures.txt", c[0]);
+        std::filesystem::remove_all(dir / "TerrainTextures.txt");
+        if (c[0] && *c[0]) dir.writeText("TerrainTextures.txt", c[0]);
+        if (c[0] && !*c[0]) std::filesystem::create_directory(dir / "TerrainTextures.txt");
         TerrainTextureSet set;
         EXPECT_EQ(fatalErrorMessage(), c[1]);
         EXPECT_TRUE(empty(set));

@@ -122,6 +122,39 @@ TEST_F(World, MissingTrajectoryFileIsFatalAndNamed)
     EXPECT_EQ(fatalErrorMessage(), "cannot open trajectory_data.txt: No such file or directory");
 }
 
+TEST_F(World, ShortTrajectoryWarnsHowMuchWasReadAndNonFiniteOneIsRefused)
+{
+    writeFile("trajectory_data.txt", "500 1000 110\n500 oops 110\n");
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(loadTrajectory());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "zentrix: warning: trajectory_data.txt: only 4 of 96 numbers (1 of 32 points) read, stopped at 'oops'; "
+              "the rest keep 0\n");
+    writeFile("trajectory_data.txt", "");
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(loadTrajectory());
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("only 0 of 96 numbers (0 of 32 points) read, stopped at the end of the file"),
+              std::string::npos);
+    std::string full;
+    for (int i = 0; i < 33; ++i) full += "1 2 3\n";  // extra rows are ignored silently
+    writeFile("trajectory_data.txt", full);
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(loadTrajectory());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+
+    const char* const refused[][2] = {
+        {"1 2 nan", "trajectory_data.txt: number 3 (point 0) must be a finite number, not nan"},
+        {"1 2 3 4 inf 6", "trajectory_data.txt: number 5 (point 1) must be a finite number, not inf"},
+        {"1 2 3 -1e39", "trajectory_data.txt: number 4 (point 1) must be a finite number, not -inf"},
+    };
+    for (const auto& c : refused) {
+        clearFatalError();
+        writeFile("trajectory_data.txt", c[0]);
+        EXPECT_FALSE(loadTrajectory()) << c[0];
+        EXPECT_EQ(fatalErrorMessage(), c[1]);
+    }
+}
+
 TEST_F(World, ConstructionPlacesBallsAndLights)
 {
     writeRampTrajectory();

@@ -252,6 +252,7 @@ std::unique_ptr<GlDevice> GlDevice::create(SDL_Window* window, SDL_GLContext con
 GlDevice::~GlDevice()
 {
     if (context_) SDL_GL_MakeCurrent(window_, context_);
+    if (presentedFrame_) glDeleteSync(presentedFrame_);
     glDeleteSamplers(2, samplers_);
     glDeleteBuffers(1, &drawStateBuffer_);
     glDeleteBuffers(1, &frameStateBuffer_);
@@ -364,7 +365,25 @@ void GlDevice::beginScene()
     updateViewport();  // the window may have been resized since the last frame
 }
 
-void GlDevice::present() { SDL_GL_SwapWindow(window_); }
+void GlDevice::present()
+{
+    SDL_GL_SwapWindow(window_);
+    // The previous frame must be done before this one is queued behind it: the rasteriser works
+    // on one frame while the next is recorded, never on more. glFinish here would serialise both.
+    waitForPresentedFrame();
+    presentedFrame_ = glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
+}
+
+void GlDevice::waitForPresentedFrame()
+{
+    if (!presentedFrame_) return;
+    for (;;) {
+        const GLenum r = glClientWaitSync(presentedFrame_, GL_SYNC_FLUSH_COMMANDS_BIT, 1000000000u);
+        if (r != GL_TIMEOUT_EXPIRED) break;  // signalled, or an error that no wait would mend
+    }
+    glDeleteSync(presentedFrame_);
+    presentedFrame_ = nullptr;
+}
 
 bool GlDevice::readBackBuffer(RgbaImage& out)
 {

@@ -78,8 +78,14 @@ private:
     void setDepthMask(bool on);
     void setCapability(GLenum capability, int& cached, bool on);
 
+    // Waits until the GPU has finished the frame presented before, so that at most one frame is
+    // in flight behind the one being recorded: off screen nothing throttles presenting, and a
+    // software renderer would otherwise queue frame after frame in memory.
+    void waitForPresentedFrame();
+
     SDL_Window* window_;
     SDL_GLContext context_;
+    GLsync presentedFrame_ = nullptr;
     std::shared_ptr<GlContextLife> life_;
     GLuint generalProgram_ = 0, currentProgram_ = 0;
     GLuint drawStateBuffer_ = 0, frameStateBuffer_ = 0;

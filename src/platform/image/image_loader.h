@@ -25,7 +25,21 @@ ImageFileType imageFileType(const uint8_t* bytes, size_t size);
 // Larger pictures are refused rather than scaled into textures of hundreds of megabytes.
 inline constexpr int maxImageSide = 8192;
 
-// Decodes a BMP, JPEG or PNG file. On failure out is left alone and error says why.
+// The side lengths a BMP, JPEG or PNG header announces, read without decoding anything (a BMP's
+// negative, top-down height counts by its absolute value). False with error for a header that
+// is cut short or malformed, or that announces no size.
+bool imageHeaderSize(const uint8_t* bytes, size_t size, ImageFileType type, int64_t& width, int64_t& height,
+                     std::string& error);
+
+// Decodes a BMP, JPEG or PNG held in memory. The header is checked first, so that a picture of
+// more than maxImageSide texels on a side, or a BMP whose file is too short for the pixels its
+// header announces, is refused before anything is allocated for it. On failure out is left
+// alone and error says why.
+bool decodeImage(const uint8_t* bytes, size_t size, ArgbImage& out, std::string& error,
+                 ImageFileType* decodedType = nullptr);
+
+// Decodes a BMP, JPEG or PNG file. Only regular files are read: a directory or a device is
+// refused by its type. On failure out is left alone and error says why.
 bool loadImageFile(const std::string& path, ArgbImage& out, std::string& error, ImageFileType* decodedType = nullptr);
 
 // The smallest power of two not below n (1 for n <= 1).

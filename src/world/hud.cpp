@@ -1,0 +1,28 @@
+// The three head-up display lines: the values the keys adjust, each with its two keys.
+
+#include <cstdio>
+
+#include "app/graphics.h"
+#include "app/input.h"
+#include "app/settings.h"
+#include "world/game_world.h"
+
+void GameWorld::drawHud()
+{
+    // The live settings, not the world's copies, so a key press shows from the next frame on.
+    struct Line {
+        const char* format;
+        float value;
+        float y;
+    };
+    const Line lines[3] = {
+        {"TimeFactor vb       %0.1f", timeFactor, -0.97f},
+        {"Velocity nm          %0.1f", speedSetting, -0.92f},
+        {"Anstellwinkel we  %0.1f", angleSetting, -0.87f},
+    };
+    for (const Line& line : lines) {
+        // Bounded: an absurd value is cut short rather than written past the buffer.
+        std::snprintf(textBuffer, textBufferSize, line.format, static_cast<double>(line.value));
+        if (hudFont) hudFont->drawText(-0.97f, line.y, 0.9f, 0.03f, 0.02f, 0xFF646464, textBuffer, BitmapFont::LinearFilter);
+    }
+}

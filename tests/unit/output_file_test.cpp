@@ -1,0 +1,93 @@
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+
+#include <sys/resource.h>
+#include <string>
+
+#include "platform/file/checked_file.h"
+#include "platform/image/png_writer.h"
+#include "support/fixtures.h"
+
+TEST(OutputFile, FullDeviceFailsAtTheFlushOrTheWriteAndNamesFileAndReason)
+{
+    if (!std::filesystem::is_character_file("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+    OutputFile small;
+    ASSERT_TRUE(small.open("/dev/full", "trace file"));
+    EXPECT_TRUE(small.write("header\n"));  // still in the buffer
+    EXPECT_FALSE(small.close());
+    EXPECT_EQ(small.error(), "cannot write trace file /dev/full: No space left on device");
+
+    OutputFile large;
+    ASSERT_TRUE(large.open("/dev/full", "trace file"));
+    const std::string block(1 << 20, 'x');
+    EXPECT_FALSE(large.write(block));
+    EXPECT_FALSE(large.write("more"));  // later writes are skipped, the first cause kept
+    EXPECT_FALSE(large.close());
+    EXPECT_EQ(large.error(), "cannot write trace file /dev/full: No space left on device");
+
+    RgbaImage picture{2, 2, std::vector<uint8_t>(16, 0x7F)};
+    std::string error;
+    EXPECT_FALSE(writePng("/dev/full", picture, error));
+    EXPECT_EQ(error, "cannot write picture /dev/full: No space left on device");
+}
+
+TEST(OutputFile, FileSizeLimitFailsTheWriteThatCrossesIt)
+{
+    TempDir dir;
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = saved;
+    limited.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    OutputFile file;
+    const bool opened = file.open(dir.file("t.csv"), "trace file");
+    const bool wrote = file.write(std::string(100000, 'x'));
+    const bool closed = file.close();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_TRUE(opened);
+    EXPECT_FALSE(wrote);
+    EXPECT_FALSE(closed);
+    EXPECT_EQ(file.error(), "cannot write trace file " + dir.file("t.csv") + ": File too large");
+}
+
+TEST(OutputFile, PathsThatCannotBeCreatedFailAtOpen)
+{
+    TempDir dir;
+    OutputFile file;
+    EXPECT_FALSE(file.open(dir.file("no-such-folder/t.csv"), "trace file"));
+    EXPECT_EQ(file.error(), "cannot create trace file " + dir.file("no-such-folder/t.csv") + ": No such file or directory");
+    EXPECT_FALSE(file.open(dir.path(), "screenshot"));
+    EXPECT_EQ(file.error(), "cannot create screenshot " + dir.path() + ": Is a directory");
+}
+
+TEST(OutputFile, RewriteReplacesTheWholeContent)
+{
+    TempDir dir;
+    OutputFile file;
+    ASSERT_TRUE(file.open(dir.file("shot.png"), "screenshot"));
+    ASSERT_TRUE(file.write("a much longer first version"));
+    ASSERT_TRUE(file.rewrite("second", 6));
+    ASSERT_TRUE(file.close());
+    EXPECT_EQ(readFile(dir.file("shot.png")), "second");
+}
+
+TEST(InputFile, OnlyRegularFilesAreOpened)
+{
+    TempDir dir;
+    errno = 0;
+    EXPECT_EQ(openRegularFile(dir.path()), nullptr);
+    EXPECT_EQ(openFailureReason(errno), "is a directory");
+    EXPECT_EQ(openRegularFile("/dev/null"), nullptr);
+    EXPECT_EQ(openFailureReason(errno), "is not a regular file");
+    EXPECT_EQ(openRegularFile(dir.file("absent")), nullptr);
+    EXPECT_EQ(openFailureReason(errno), "No such file or directory");
+    dir.writeText("present", "x");
+    std::FILE* f = openRegularFile(dir.file("present"));
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(std::fgetc(f), 'x');
+    std::fclose(f);
+}
