@@ -8,7 +8,7 @@ packages=(
   libsdl2-dev libsdl2-image-dev libepoxy-dev libopenal-dev libfreetype-dev libfontconfig-dev libstb-dev
   libegl-dev libegl-mesa0 libgl1-mesa-dri libgtest-dev
   fonts-liberation2
-  clang libclang-rt-dev
+  clang libclang-rt-dev time
 )
 
 missing=()

@@ -96,7 +96,12 @@ int runApplication(const RunOptions& options)
     setGlyphRasterizerFactory(createFreeTypeRasterizer);
     createFonts();
     setTickSource(clock.get());
-    seedRandom(options.seedGiven ? options.seed : tickCount());
+    // A virtual clock stands at 0, so fixed-step runs stay reproducible; otherwise the time since
+    // boot makes every run's water and stars different.
+    if (options.seedGiven)
+        seedRandom(options.seed);
+    else
+        seedRandom(options.fixedStepMs >= 0 ? tickCount() : bootMilliseconds());
 
     if (!loadResolutionSettings()) {
         shutDown();

@@ -158,6 +158,11 @@ TEST(ImageFiles, CraftedHeadersAreRefusedBeforeDecoding)
     EXPECT_EQ(decodeError(png), "the image is 100000 x 100000, more than 8192 texels on a side");
     EXPECT_EQ(decodeError(std::vector<uint8_t>(png.begin(), png.begin() + 20)),
               "the PNG header is cut short or does not begin with IHDR");
+    // A chunk announcing 1.8 GB in a file of 60 bytes.
+    std::vector<uint8_t> longChunk = bytesOf({std::vector<uint8_t>(png.begin(), png.begin() + 16), be32(16), be32(9),
+                                              {8, 0, 0, 0, 0}, be32(0), be32(0x6B6B6B6B), {'k', 'k', 'k', 'k'}});
+    longChunk.resize(60, 'k');
+    EXPECT_EQ(decodeError(longChunk), "a PNG chunk of 1802201963 bytes runs past the end of the file");
 
     // A comment segment, then a frame header of 65000 x 8193 (height first).
     const std::vector<uint8_t> jpeg = {0xFF, 0xD8, 0xFF, 0xFE, 0x00, 0x04, 'h', 'i', 0xFF, 0xC2, 0x00, 0x0B, 8,
@@ -165,6 +170,17 @@ TEST(ImageFiles, CraftedHeadersAreRefusedBeforeDecoding)
     EXPECT_EQ(decodeError(jpeg), "the image is 65000 x 8193, more than 8192 texels on a side");
     EXPECT_EQ(decodeError({0xFF, 0xD8, 0xFF, 0xDA, 0x00, 0x02, 0xFF, 0xD9}),
               "the JPEG has no frame header before its image data");
+}
+
+TEST(ImageFiles, OnlyTheDecoderTheFirstBytesAnnounceRuns)
+{
+    // Found by fuzzing: JPEG's first bytes, then bytes no JPEG decoder accepts, with "<svg" among
+    // them. Asked in turn, the vector loader claimed it (and leaked); only the JPEG decoder may.
+    ArgbImage image;
+    std::string error;
+    EXPECT_FALSE(loadImageFile(std::string(ZENTRIX_SOURCE_DIR) + "/tests/fuzz/corpus/image/jpeg_containing_svg", image,
+                               error));
+    EXPECT_EQ(error.rfind("cannot decode the JPEG image: ", 0), 0u) << error;
 }
 
 TEST(ImageFiles, TopDownBmpDecodesInItsRowOrderAndNonFilesAreRefusedByType)

@@ -23,6 +23,7 @@ protected:
         clearFatalError();
         explosionChannel = 0;
         writeFile("TerrainTextures.txt", "Base 0\nDetail 0\nHeightMaps 0\n");
+        writeFile("Terrain.txt", "LandTiles 0\nWaterTiles 0\n");
     }
     void TearDown() override
     {

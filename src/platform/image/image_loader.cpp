@@ -61,15 +61,6 @@ const char* typeName(ImageFileType type)
     }
 }
 
-const char* sdlTypeName(ImageFileType type)
-{
-    switch (type) {
-    case ImageFileType::Bmp: return "BMP";
-    case ImageFileType::Jpeg: return "JPG";
-    default: return "PNG";
-    }
-}
-
 uint32_t be16(const uint8_t* p) { return uint32_t(p[0]) << 8 | p[1]; }
 uint32_t be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
 uint32_t le16(const uint8_t* p) { return uint32_t(p[1]) << 8 | p[0]; }
@@ -84,6 +75,19 @@ bool pngHeaderSize(const uint8_t* bytes, size_t size, int64_t& width, int64_t& h
     }
     width = be32(bytes + 16);
     height = be32(bytes + 20);
+    // Every chunk must lie inside the file: the decoder would otherwise check the CRC of a chunk
+    // of gigabytes that is not there, which costs about a second per 150-byte file.
+    size_t pos = 8;
+    while (pos + 12 <= size) {
+        const uint64_t length = be32(bytes + pos);
+        if (length > size - pos - 12) {
+            error = "a PNG chunk of " + std::to_string(length) + " bytes runs past the end of the file";
+            return false;
+        }
+        const bool end = std::memcmp(bytes + pos + 4, "IEND", 4) == 0;
+        pos += 12 + size_t(length);
+        if (end) break;
+    }
     return true;
 }
 
@@ -226,8 +230,16 @@ bool decodeImage(const uint8_t* bytes, size_t size, ArgbImage& out, std::string&
         error = std::string("cannot read the image from memory: ") + SDL_GetError();
         return false;
     }
-    // Typed, so that the decoder announced by the first bytes is the only one that runs.
-    SDL_Surface* decoded = IMG_LoadTyped_RW(source, 1, sdlTypeName(type));
+    // The decoder announced by the first bytes is called by name: the generic loader asks every
+    // format in turn whether it recognises the bytes, and would hand a JPEG-looking file that
+    // merely contains "<svg" to the vector loader.
+    SDL_Surface* decoded = nullptr;
+    switch (type) {
+    case ImageFileType::Bmp: decoded = SDL_LoadBMP_RW(source, 0); break;
+    case ImageFileType::Jpeg: decoded = IMG_LoadJPG_RW(source); break;
+    default: decoded = IMG_LoadPNG_RW(source); break;
+    }
+    SDL_RWclose(source);
     if (!decoded) {
         error = std::string("cannot decode the ") + typeName(type) + " image: " + IMG_GetError();
         return false;
