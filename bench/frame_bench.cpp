@@ -113,17 +113,18 @@ bool prepareData(const fs::path& from, const fs::path& to, bool terrain, std::st
         error = "no RenderingAndMore.txt in " + from.string();
         return false;
     }
-    // Label-value pairs; the second value is the pacing mode.
+    // Five label words and the vertex-processing mode, then a label and the pacing mode; the
+    // reader takes tokens, so they are written back one per line.
     std::vector<std::string> tokens;
     for (std::string t; in >> t;) tokens.push_back(t);
     in.close();
-    if (tokens.size() < 4) {
+    if (tokens.size() < 8) {
         error = rendering.string() + " has fewer than two settings";
         return false;
     }
-    tokens[3] = "2";
+    tokens[7] = "2";
     std::ofstream out(rendering, std::ios::trunc);
-    for (size_t i = 0; i + 1 < tokens.size(); i += 2) out << tokens[i] << ' ' << tokens[i + 1] << '\n';
+    for (const std::string& t : tokens) out << t << '\n';
     if (!terrain) std::ofstream(to / "Terrain.txt", std::ios::trunc) << "LandTiles 0\nWaterTiles 0\n";
     return true;
 }
