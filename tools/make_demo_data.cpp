@@ -1,6 +1,6 @@
-// make_demo_data OUTDIR: draws the pictures, the recorded trajectory and the landscape (its
-// images, Terrain.txt and TerrainTextures.txt) of the default data set into OUTDIR. The settings
-// files come from data/ in the source tree.
+// make_demo_data OUTDIR: draws the pictures, the recorded trajectory, the landscape (its images,
+// Terrain.txt and TerrainTextures.txt) and the two sounds of the default data set into OUTDIR. The
+// settings files come from data/ in the source tree.
 
 #include <cstdio>
 #include <filesystem>
@@ -8,6 +8,7 @@
 
 #include "billiard_balls.h"
 #include "demo_landscape.h"
+#include "demo_sounds.h"
 #include "demo_trajectory.h"
 
 namespace {
@@ -22,6 +23,7 @@ const Generator generators[] = {
     {"billiard balls", writeBilliardBalls},
     {"trajectory", writeDemoTrajectory},
     {"landscape", writeDemoLandscape},
+    {"sounds", writeDemoSounds},
 };
 
 }  // namespace
