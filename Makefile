@@ -11,7 +11,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 DEMO := $(BUILD)/demo
 ARGS ?=
 
-.PHONY: all deps configure build demo-data run test test-sanitize fuzz soak clean
+.PHONY: all deps configure build demo-data run test test-sanitize fuzz soak bench clean
 
 all: build
 
@@ -56,6 +56,10 @@ fuzz: deps
 
 soak: demo-data
 	@bench/soak.sh $(BUILD)
+
+# make bench: frame time, start-up, processor time and memory on the bundled data (bench/README.md).
+bench: demo-data
+	@bench/run-bench.sh $(BUILD) $(DEMO)
 
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD)

@@ -1,5 +1,7 @@
 #include "app/application.h"
 
+#include <cmath>
+
 #include "app/camera.h"
 #include "app/clock.h"
 #include "app/fatal_error.h"
@@ -80,6 +82,16 @@ void runFrame()
     ++frameIndex;
 }
 
+uint32_t pacingSleepMs(int32_t elapsedMs, float targetMs)
+{
+    // The wait ends at the first whole tick past the target. Written so a NaN target never
+    // sleeps; very long targets sleep in slices of a second.
+    const float endTick = std::floor(targetMs) + 1.0f;
+    const float spare = endTick - static_cast<float>(elapsedMs) - static_cast<float>(pacingSpinMs);
+    if (!(spare >= 1.0f)) return 0;
+    return spare >= 1000.0f ? 1000u : static_cast<uint32_t>(spare);
+}
+
 float stepSeconds(int32_t frameMs)
 {
     // The product is formed in double and rounded once: 20 ms is 0.0199999996, not the
@@ -92,11 +104,18 @@ void paceFrame()
     TickSource* clock = tickSource();
     switch (appSettings.pacingMode) {
     case 1:
-        // Busy wait on the millisecond tick; the difference is taken modulo 2^32.
+        // Wait on the millisecond tick; the difference is taken modulo 2^32. A pure busy wait
+        // would take a whole core from the rasteriser, so the wait sleeps until about
+        // pacingSpinMs before the target and only polls the last stretch: the frame still
+        // ends at the first tick past the target.
         for (;;) {
             frameClock.frameMs = static_cast<int32_t>(tickCount() - frameClock.frameStartTick);
             if (static_cast<float>(frameClock.frameMs) > appSettings.targetFrameMs) break;
-            if (clock) clock->pacingPollMissed();
+            if (clock) {
+                clock->pacingPollMissed();
+                const uint32_t nap = pacingSleepMs(frameClock.frameMs, appSettings.targetFrameMs);
+                if (nap > 0) clock->sleep(nap);
+            }
         }
         frameClock.dt = stepSeconds(frameClock.frameMs);
         break;

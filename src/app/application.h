@@ -39,6 +39,10 @@ void runFrame();
 float stepSeconds(int32_t frameMs);
 // The frame-end wait and measurement by pacing mode.
 void paceFrame();
+// Pacing mode 1 polls the tick only over the last pacingSpinMs before the frame's end, as a sleep
+// can overrun by a scheduler slice; pacingSleepMs is how long it may sleep after elapsedMs.
+inline constexpr int32_t pacingSpinMs = 2;
+uint32_t pacingSleepMs(int32_t elapsedMs, float targetMs);
 
 // A close request: the window goes away and the main loop ends on its next pass.
 void requestClose();

@@ -12,9 +12,12 @@ public:
     virtual void frameWorkDone() {}
     // A pacing poll did not end the wait.
     virtual void pacingPollMissed() {}
+    // Gives the processor away for about ms milliseconds while a frame waits for its end.
+    virtual void sleep(uint32_t /*ms*/) {}
 };
 
 // Starts at 0; advances by its step when a frame's work is done and by 1 ms per missed poll.
+// Sleeping does not move it, so a paced frame measures the same with or without the sleep.
 class VirtualClock : public TickSource {
 public:
     explicit VirtualClock(uint32_t stepMs) : step_(stepMs) {}

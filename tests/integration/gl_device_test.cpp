@@ -9,14 +9,17 @@
 
 #include <cstring>
 #include <filesystem>
+#include <functional>
 
 #include "app/graphics.h"
 #include "app/settings.h"
 #include "math/matrix4.h"
 #include "platform/gl/fixed_function.h"
+#include "platform/gl/gl_device.h"
 #include "platform/gl/gl_system.h"
 #include "platform/glyphs/freetype_rasterizer.h"
 #include "platform/image/png_writer.h"
+#include "support/allocation_count.h"
 
 namespace {
 
@@ -704,6 +707,28 @@ TEST_F(GlDeviceTest, StateBlockReappliesCapturedStates)
     EXPECT_TRUE(near(at(frame(), 15, 15), black));
 }
 
+TEST_F(GlDeviceTest, TexturesReachTheDriverAtTheirFirstDrawAndFollowLaterWrites)
+{
+    Texture* t = texture<uint32_t>(1, 1, D3DFMT_X8R8G8B8, {{0x00FF0000}});
+    // Written twice before any draw: the draw shows the last write.
+    *reinterpret_cast<uint32_t*>(t->lockRect(0).bits) = 0x0000FF00;
+    t->unlockRect(0);
+    device->setTexture(0, t);
+    device->setTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+    rect(0, 0, 8, 8, 0xFFFFFFFF);
+    EXPECT_TRUE(near(at(frame(), 4, 4), green));
+    // Written after drawing: the next draw sees it.
+    *reinterpret_cast<uint32_t*>(t->lockRect(0).bits) = 0x000000FF;
+    t->unlockRect(0);
+    rect(0, 0, 8, 8, 0xFFFFFFFF);
+    EXPECT_TRUE(near(at(frame(), 4, 4), blue));
+    // A texture made and dropped between draws leaves the stage bindings right.
+    textures.push_back(device->createTexture(4, 4, 1, 0, D3DFMT_X8R8G8B8, D3DPOOL_MANAGED));
+    textures.pop_back();
+    rect(10, 0, 18, 8, 0xFFFFFFFF);
+    EXPECT_TRUE(near(at(frame(), 14, 4), blue));
+}
+
 TEST_F(GlDeviceTest, BufferUpdatesStreamOffsetsAndIndexedDraws)
 {
     std::vector<ScreenVertex> vertices = rectVertices(0, 0, 10, 10, 0xFFFF0000);
@@ -779,6 +804,372 @@ TEST_F(GlDeviceTest, ScreenshotRoundTripsThroughPng)
 
     EXPECT_FALSE(writePng("/nonexistent-dir/shot.png", shot, error));
     EXPECT_NE(std::string::npos, error.find("/nonexistent-dir/shot.png")) << error;
+}
+
+// ---- Specialised programs against the general one ----
+
+namespace {
+
+// The terrain's vertex: position, normal, two coordinate sets.
+struct TerrainVertex {
+    float x, y, z, nx, ny, nz, u0, v0, u1, v1;
+};
+constexpr uint32_t terrainFvf = D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX2;
+static_assert(sizeof(TerrainVertex) == 40 && terrainFvf == 0x212);
+
+struct ColoredVertex {
+    float x, y, z;
+    uint32_t diffuse;
+};
+struct BallVertex {
+    float x, y, z;
+    uint32_t diffuse;
+    float u, v;
+};
+struct TextVertex {
+    float x, y, z, rhw;
+    uint32_t diffuse;
+    float u, v;
+};
+
+// Deterministic noise, so both programs see the same input.
+uint32_t noise(uint32_t& seed)
+{
+    seed = seed * 1664525u + 1013904223u;
+    return seed >> 8;
+}
+
+// The scene states of the program, each drawn with the general program and with the specialised
+// ones; the pictures must match byte for byte.
+class ProgramVariants : public GlDeviceTest {
+protected:
+    void SetUp() override
+    {
+        GlDeviceTest::SetUp();
+        if (HasFatalFailure()) return;
+        gl = dynamic_cast<GlDevice*>(device.get());
+        ASSERT_NE(nullptr, gl);
+        // The device's base states: clockwise culling, lighting, depth test, specular.
+        device->setRenderState(D3DRS_CULLMODE, D3DCULL_CW);
+        device->setRenderState(D3DRS_LIGHTING, 1);
+        device->setRenderState(D3DRS_SPECULARENABLE, 1);
+        for (uint32_t s = 0; s < 2; ++s) {
+            device->setSamplerState(s, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
+            device->setSamplerState(s, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
+        }
+        // A perspective camera looking down on the origin, as the terrain is seen.
+        device->setTransform(D3DTS_VIEW, lookAtLH({0, 6, -8}, {0, 0, 0}, {0, 1, 0}));
+        device->setTransform(D3DTS_PROJECTION, perspectiveFovLH(0.9f, 64.0f / 48.0f, 0.5f, 100.0f));
+        // The two scene lights: slanting and straight down, dim diffuse and specular.
+        Light light{};
+        light.type = D3DLIGHT_DIRECTIONAL;
+        light.diffuse = {0.1f, 0.1f, 0.1f, 0.0f};
+        light.specular = {0.1f, 0.1f, 0.1f, 0.0f};
+        light.direction = {-0.766f, 0.0f, 0.643f};
+        device->setLight(0, light);
+        device->lightEnable(0, true);
+        light.direction = {0.0f, -1.0f, 0.0f};
+        device->setLight(1, light);
+        device->lightEnable(1, true);
+    }
+
+    // A texture of noisy texels with a full mip chain; transparent texels where keyed.
+    Texture* noiseTexture(uint32_t seed, uint32_t format, bool keyed)
+    {
+        const uint32_t side = 16;
+        textures.push_back(device->createTexture(side, side, 0, 0, format, D3DPOOL_MANAGED));
+        Texture* t = textures.back().get();
+        for (uint32_t level = 0; level < t->levelCount(); ++level) {
+            const LockedRect r = t->lockRect(level);
+            const uint32_t texels = t->width(level) * t->height(level);
+            for (uint32_t i = 0; i < texels; ++i) {
+                const uint32_t n = noise(seed);
+                if (format == D3DFMT_A4R4G4B4) {
+                    const uint16_t texel = uint16_t((keyed && (n & 3) == 0 ? 0 : 0xF000) | (n & 0x0FFF));
+                    std::memcpy(r.bits + i * 2, &texel, 2);
+                } else {
+                    const uint32_t texel = (keyed && (n & 3) == 0 ? 0 : 0xFF000000u) | (n & 0xFFFFFF);
+                    std::memcpy(r.bits + i * 4, &texel, 4);
+                }
+            }
+            t->unlockRect(level);
+        }
+        return t;
+    }
+
+    // A wavy grid of 8 x 8 quads around the origin, clockwise from above as the land tiles are.
+    void drawTerrainGrid(float height, uint32_t seed)
+    {
+        std::vector<TerrainVertex> vertices;
+        for (int j = 0; j <= 8; ++j)
+            for (int i = 0; i <= 8; ++i) {
+                const float nx = float(int(noise(seed) % 200) - 100) / 400.0f;
+                const float nz = float(int(noise(seed) % 200) - 100) / 400.0f;
+                const Vec3 n = unit(Vec3{nx, 1.0f, nz});
+                vertices.push_back({float(i) - 4.0f, height + float(noise(seed) % 100) / 200.0f, float(j) - 4.0f, n.x, n.y,
+                                    n.z, float(i) * 0.5f, float(j) * 0.5f, float(i) * 2.0f, float(j) * 2.0f});
+            }
+        std::vector<uint16_t> indices;
+        for (uint16_t j = 0; j < 8; ++j)
+            for (uint16_t i = 0; i < 8; ++i) {
+                const uint16_t a = uint16_t(j * 9 + i), b = uint16_t(a + 1), c = uint16_t(a + 9), d = uint16_t(c + 1);
+                for (uint16_t v : {a, c, b, b, c, d}) indices.push_back(v);
+            }
+        VertexBuffer* vb = vertexBuffer(terrainFvf, vertices);
+        indexBuffers.push_back(device->createIndexBuffer(uint32_t(indices.size() * 2), D3DUSAGE_WRITEONLY, D3DFMT_INDEX16,
+                                                         D3DPOOL_MANAGED));
+        std::memcpy(indexBuffers.back()->lock(0, 0, 0), indices.data(), indices.size() * 2);
+        indexBuffers.back()->unlock();
+        device->setStreamSource(0, vb, 0, sizeof(TerrainVertex));
+        device->setFVF(terrainFvf);
+        device->setIndices(indexBuffers.back().get());
+        device->drawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, 81, 0, 128);
+    }
+
+    void stars()
+    {
+        uint32_t seed = 7;
+        std::vector<ColoredVertex> points;
+        for (int i = 0; i < 600; ++i) {
+            const uint32_t grey = 200 + noise(seed) % 55;
+            points.push_back({float(noise(seed) % 600) / 100.0f - 3.0f, float(noise(seed) % 500) / 100.0f - 2.5f, 5.0f,
+                              0xFF000000u | grey << 16 | grey << 8 | grey});
+        }
+        device->setRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
+        device->setRenderState(D3DRS_LIGHTING, 0);
+        const Matrix4 view = device->transform(D3DTS_VIEW);
+        device->setTransform(D3DTS_VIEW, identity());
+        draw(D3DFVF_XYZ | D3DFVF_DIFFUSE, D3DPT_POINTLIST, uint32_t(points.size()), points);
+        device->setTransform(D3DTS_VIEW, view);
+        device->setRenderState(D3DRS_LIGHTING, 1);
+        device->setRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
+    }
+
+    void land(bool detail)
+    {
+        Material material{};
+        material.diffuse = {5.0f, 5.0f, 5.0f, 0.0f};
+        device->setMaterial(material);
+        for (uint32_t s = 0; s < 2; ++s) device->setSamplerState(s, D3DSAMP_MIPFILTER, D3DTEXF_LINEAR);
+        device->setTexture(0, noiseTexture(11, D3DFMT_X8R8G8B8, false));
+        if (detail) {
+            device->setTextureStageState(1, D3DTSS_TEXCOORDINDEX, 1);
+            device->setTextureStageState(1, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+            device->setTextureStageState(1, D3DTSS_COLORARG2, D3DTA_CURRENT);
+            device->setTextureStageState(1, D3DTSS_COLOROP, D3DTOP_ADDSIGNED);
+            device->setTexture(1, noiseTexture(12, D3DFMT_X8R8G8B8, false));
+        }
+        device->setRenderState(D3DRS_CULLMODE, D3DCULL_CCW);
+        drawTerrainGrid(0.0f, 3);
+        restoreTerrainStates();
+    }
+
+    void water(bool detail)
+    {
+        Material material{};
+        material.diffuse = {0.2f * 0.6f, 2.5f * 0.6f, 2.5f * 0.6f, 0.7f};
+        device->setMaterial(material);
+        device->setRenderState(D3DRS_ALPHABLENDENABLE, 1);
+        device->setRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+        device->setRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+        for (uint32_t s = 0; s < 2; ++s) device->setSamplerState(s, D3DSAMP_MIPFILTER, D3DTEXF_POINT);
+        device->setTextureStageState(0, D3DTSS_COLOROP, D3DTOP_ADD);
+        device->setTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
+        device->setTexture(0, noiseTexture(21, D3DFMT_A8R8G8B8, true));
+        if (detail) {
+            device->setTextureStageState(1, D3DTSS_TEXCOORDINDEX, 1);
+            device->setTextureStageState(1, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+            device->setTextureStageState(1, D3DTSS_COLORARG2, D3DTA_CURRENT);
+            device->setTextureStageState(1, D3DTSS_COLOROP, D3DTOP_ADDSIGNED);
+            device->setTextureStageState(1, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
+            device->setTexture(1, noiseTexture(22, D3DFMT_A8R8G8B8, true));
+        }
+        device->setRenderState(D3DRS_CULLMODE, D3DCULL_CCW);
+        drawTerrainGrid(0.3f, 5);
+        device->setRenderState(D3DRS_ALPHABLENDENABLE, 0);
+        device->setTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
+        device->setTextureStageState(1, D3DTSS_ALPHAOP, D3DTOP_DISABLE);
+        restoreTerrainStates();
+    }
+
+    void restoreTerrainStates()
+    {
+        device->setRenderState(D3DRS_CULLMODE, D3DCULL_CW);
+        device->setTextureStageState(0, D3DTSS_TEXCOORDINDEX, 0);
+        device->setTextureStageState(1, D3DTSS_TEXCOORDINDEX, 0);
+        for (uint32_t s = 0; s < 2; ++s) device->setSamplerState(s, D3DSAMP_MIPFILTER, D3DTEXF_NONE);
+        device->setTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
+        device->setTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
+        device->setTexture(0, nullptr);
+        device->setTexture(1, nullptr);
+    }
+
+    void ball(bool textured)
+    {
+        device->setRenderState(D3DRS_LIGHTING, 0);
+        device->setRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
+        device->setRenderState(D3DRS_ALPHABLENDENABLE, 1);
+        device->setRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+        device->setRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+        device->setTexture(0, textured ? noiseTexture(31, D3DFMT_A8R8G8B8, true) : nullptr);
+        const uint32_t c = 0xFFFFFFFF;
+        draw(D3DFVF_XYZ | D3DFVF_DIFFUSE | D3DFVF_TEX1, D3DPT_TRIANGLESTRIP, 2,
+             std::vector<BallVertex>{{-1.5f, 2.5f, 0, c, 0, 0}, {-1.5f, -0.5f, 0, c, 0, 1}, {1.5f, 2.5f, 0, c, 1, 0},
+                                     {1.5f, -0.5f, 0, c, 1, 1}});
+        device->setTexture(0, nullptr);
+        device->setRenderState(D3DRS_ALPHABLENDENABLE, 0);
+        device->setRenderState(D3DRS_LIGHTING, 1);
+        device->setRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
+    }
+
+    void text()
+    {
+        device->setRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
+        device->setRenderState(D3DRS_ALPHABLENDENABLE, 1);
+        device->setRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+        device->setRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+        device->setRenderState(D3DRS_ALPHATESTENABLE, 1);
+        device->setRenderState(D3DRS_ALPHAREF, 8);
+        device->setRenderState(D3DRS_ALPHAFUNC, D3DCMP_GREATEREQUAL);
+        device->setRenderState(D3DRS_CULLMODE, D3DCULL_CCW);
+        device->setTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
+        device->setTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+        device->setTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
+        device->setTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
+        device->setTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
+        device->setTextureStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
+        device->setTexture(0, noiseTexture(41, D3DFMT_A4R4G4B4, true));
+        const uint32_t c = 0xFFFFFF00;
+        draw(D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1, D3DPT_TRIANGLELIST, 2,
+             std::vector<TextVertex>{{2, 2, 0, 1, c, 0, 0}, {30, 2, 0, 1, c, 1, 0}, {2, 20, 0, 1, c, 0, 1},
+                                     {30, 2, 0, 1, c, 1, 0}, {30, 20, 0, 1, c, 1, 1}, {2, 20, 0, 1, c, 0, 1}});
+        device->setRenderState(D3DRS_ALPHATESTENABLE, 0);
+        device->setRenderState(D3DRS_ALPHABLENDENABLE, 0);
+        device->setRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
+        device->setRenderState(D3DRS_CULLMODE, D3DCULL_CW);
+        // As the font's state block puts back what it found.
+        device->setTextureStageState(0, D3DTSS_COLORARG2, D3DTA_CURRENT);
+        device->setTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
+        device->setTextureStageState(0, D3DTSS_ALPHAARG2, D3DTA_CURRENT);
+        device->setTexture(0, nullptr);
+    }
+
+    void expectSameWithBothPrograms(const char* what, const std::function<void()>& scene)
+    {
+        SCOPED_TRACE(what);
+        RgbaImage pictures[2];
+        for (int specialised = 0; specialised < 2; ++specialised) {
+            gl->setSpecialisedPrograms(specialised != 0);
+            const size_t programsBefore = gl->specialisedProgramCount();
+            device->clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF64CCFF, 1.0f, 0);
+            scene();
+            pictures[specialised] = frame();
+            if (specialised) {
+                EXPECT_TRUE(gl->lastDrawSpecialised());
+            } else {
+                EXPECT_FALSE(gl->lastDrawSpecialised());
+                EXPECT_EQ(programsBefore, gl->specialisedProgramCount());
+            }
+        }
+        ASSERT_EQ(pictures[0].pixels.size(), pictures[1].pixels.size());
+        size_t differing = 0, first = 0;
+        for (size_t i = 0; i < pictures[0].pixels.size(); i += 4)
+            if (std::memcmp(&pictures[0].pixels[i], &pictures[1].pixels[i], 3) != 0 && differing++ == 0) first = i / 4;
+        EXPECT_EQ(differing, 0u) << "first at (" << first % screenWidth << ", " << first / screenWidth << "): general "
+                                 << at(pictures[0], int(first % screenWidth), int(first / screenWidth)).r << ", specialised "
+                                 << at(pictures[1], int(first % screenWidth), int(first / screenWidth)).r;
+        // Something was drawn over the sky.
+        size_t sky = 0;
+        for (size_t i = 0; i < pictures[1].pixels.size(); i += 4)
+            sky += pictures[1].pixels[i] == 0x64 && pictures[1].pixels[i + 1] == 0xCC && pictures[1].pixels[i + 2] == 0xFF;
+        EXPECT_LT(sky, pictures[1].pixels.size() / 4);
+    }
+
+    GlDevice* gl = nullptr;
+    std::vector<std::unique_ptr<IndexBuffer>> indexBuffers;
+};
+
+}  // namespace
+
+TEST_F(ProgramVariants, EachSceneStateDrawsTheSamePixelsAsTheGeneralProgram)
+{
+    expectSameWithBothPrograms("stars", [&] { stars(); });
+    expectSameWithBothPrograms("land with detail", [&] { land(true); });
+    expectSameWithBothPrograms("land without detail", [&] { land(false); });
+    expectSameWithBothPrograms("water with detail", [&] { land(true), water(true); });
+    expectSameWithBothPrograms("water without detail", [&] { land(false), water(false); });
+    expectSameWithBothPrograms("textured ball", [&] { stars(), ball(true); });
+    expectSameWithBothPrograms("ball without picture", [&] { ball(false); });
+    expectSameWithBothPrograms("text", [&] { stars(), text(); });
+    expectSameWithBothPrograms("land with a highlight", [&] {
+        Light light = device->light(0);
+        light.specular = {0.8f, 0.8f, 0.8f, 0.0f};
+        light.direction = {0.0f, -0.6f, 0.8f};
+        device->setLight(0, light);
+        Material shiny{};
+        shiny.diffuse = {0.5f, 0.5f, 0.5f, 1.0f};
+        shiny.specular = {1.0f, 0.9f, 0.8f, 1.0f};
+        shiny.power = 4.0f;
+        device->setMaterial(shiny);
+        device->setRenderState(D3DRS_CULLMODE, D3DCULL_CCW);
+        drawTerrainGrid(0.0f, 3);
+        restoreTerrainStates();
+    });
+    expectSameWithBothPrograms("whole frame", [&] { stars(), land(true), water(true), ball(true), text(); });
+}
+
+TEST_F(ProgramVariants, ProgramsAreBuiltInTheFirstFrameAndReusedAfterIt)
+{
+    size_t afterFirst = 0;
+    for (int frame = 0; frame < 3; ++frame) {
+        device->clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF64CCFF, 1.0f, 0);
+        stars(), land(true), water(true), ball(true), text();
+        if (frame == 0) afterFirst = gl->specialisedProgramCount();
+    }
+    EXPECT_EQ(afterFirst, 5u);  // stars, land, water, ball, text
+    EXPECT_EQ(gl->specialisedProgramCount(), afterFirst);
+}
+
+TEST_F(ProgramVariants, SteadyFramesAllocateNothingAndSkipUnchangedState)
+{
+    // Resources made once, as the program does; each frame sets states and draws.
+    Texture* land = noiseTexture(11, D3DFMT_X8R8G8B8, false);
+    Texture* glyphs = noiseTexture(41, D3DFMT_A4R4G4B4, true);
+    uint32_t seed = 9;
+    std::vector<ColoredVertex> points;
+    for (int i = 0; i < 100; ++i)
+        points.push_back({float(noise(seed) % 600) / 100.0f - 3.0f, float(noise(seed) % 500) / 100.0f - 2.5f, 5.0f,
+                          0xFFC8C8C8});
+    VertexBuffer* stars = vertexBuffer(D3DFVF_XYZ | D3DFVF_DIFFUSE, points);
+    VertexBuffer* quad = vertexBuffer(screenFvf, rectVertices(4, 4, 40, 30, 0xFFFFFFFF));
+    auto frameOfDraws = [&] {
+        device->clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF64CCFF, 1.0f, 0);
+        device->setRenderState(D3DRS_LIGHTING, 0);
+        device->setStreamSource(0, stars, 0, sizeof(ColoredVertex));
+        device->setFVF(D3DFVF_XYZ | D3DFVF_DIFFUSE);
+        device->drawPrimitive(D3DPT_POINTLIST, 0, 100);
+        device->setTexture(0, land);
+        device->setStreamSource(0, quad, 0, sizeof(ScreenVertex));
+        device->setFVF(screenFvf);
+        device->drawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2);
+        device->setRenderState(D3DRS_ALPHABLENDENABLE, 1);
+        device->setRenderState(D3DRS_ALPHATESTENABLE, 1);
+        device->setTexture(0, glyphs);
+        device->drawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2);
+        device->setRenderState(D3DRS_ALPHATESTENABLE, 0);
+        device->setRenderState(D3DRS_ALPHABLENDENABLE, 0);
+        device->setTexture(0, nullptr);
+        device->setRenderState(D3DRS_LIGHTING, 1);
+    };
+    const long start = allocationsSoFar();
+    frameOfDraws();  // the first frame builds programs and vertex arrays
+    EXPECT_GT(allocationsSoFar(), start);
+    const RgbaImage first = frame();
+    const long before = allocationsSoFar();
+    for (int i = 0; i < 3; ++i) frameOfDraws();
+    EXPECT_EQ(allocationsSoFar() - before, 0);
+    EXPECT_EQ(first.pixels, frame().pixels);
+    EXPECT_EQ(gl->specialisedProgramCount(), 3u);
 }
 
 // ---- What the terrain relies on ----

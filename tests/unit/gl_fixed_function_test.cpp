@@ -90,3 +90,66 @@ TEST(ShaderStateTest, PacksEnabledDirectionalLightsAndUnpacksAmbient)
     EXPECT_EQ(1, screen.vertexMode[0]);
     EXPECT_EQ(0, screen.vertexMode[1]);
 }
+
+TEST(ProgramKeyTest, LeftoverStatesOffThePathShareAProgramAndStatesOnItDoNot)
+{
+    RecordingDevice device;
+    device.setFVF(D3DFVF_XYZ | D3DFVF_DIFFUSE | D3DFVF_TEX1);
+    device.setRenderState(D3DRS_LIGHTING, 0);
+    const bool textured[2] = {true, false};
+    const ProgramKey base = programKey(gatherShaderState(device, 64, 48, textured));
+
+    // Not read: the comparison without alpha test, lights without lighting, disabled stages.
+    device.setRenderState(D3DRS_ALPHAFUNC, D3DCMP_GREATEREQUAL);
+    Light light{};
+    light.type = D3DLIGHT_DIRECTIONAL;
+    light.direction = {0, -1, 0};
+    device.setLight(0, light);
+    device.lightEnable(0, true);
+    device.setTextureStageState(1, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
+    device.setTextureStageState(1, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
+    EXPECT_EQ(base, programKey(gatherShaderState(device, 64, 48, textured)));
+    const bool bothTextured[2] = {true, true};
+    EXPECT_EQ(base, programKey(gatherShaderState(device, 64, 48, bothTextured)));
+
+    // Read: each of these picks another program.
+    const auto differs = [&](auto change, auto undo) {
+        change();
+        const bool other = !(base == programKey(gatherShaderState(device, 64, 48, textured)));
+        undo();
+        return other;
+    };
+    EXPECT_TRUE(differs([&] { device.setRenderState(D3DRS_ALPHATESTENABLE, 1); },
+                        [&] { device.setRenderState(D3DRS_ALPHATESTENABLE, 0); }));
+    EXPECT_TRUE(differs([&] { device.setRenderState(D3DRS_LIGHTING, 1); }, [&] { device.setRenderState(D3DRS_LIGHTING, 0); }));
+    EXPECT_TRUE(differs([&] { device.setTextureStageState(0, D3DTSS_COLOROP, D3DTOP_ADD); },
+                        [&] { device.setTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE); }));
+    EXPECT_TRUE(differs([&] { device.setTextureStageState(1, D3DTSS_COLOROP, D3DTOP_ADDSIGNED); },
+                        [&] { device.setTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE); }));
+    EXPECT_TRUE(differs([&] { device.setFVF(D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1); },
+                        [&] { device.setFVF(D3DFVF_XYZ | D3DFVF_DIFFUSE | D3DFVF_TEX1); }));
+    const bool untextured[2] = {false, false};
+    EXPECT_FALSE(base == programKey(gatherShaderState(device, 64, 48, untextured)));
+    EXPECT_EQ(ProgramKeyHash{}(base), ProgramKeyHash{}(programKey(gatherShaderState(device, 64, 48, textured))));
+}
+
+TEST(ShaderStateTest, LitSpecularOnlyWhereTheMaterialHasOne)
+{
+    RecordingDevice device;
+    device.setFVF(D3DFVF_XYZ | D3DFVF_NORMAL);
+    device.setRenderState(D3DRS_SPECULARENABLE, 1);
+    const bool none[2] = {false, false};
+    Material material{};
+    material.diffuse = {1, 1, 1, 1};
+    device.setMaterial(material);
+    EXPECT_EQ(0, gatherShaderState(device, 64, 48, none).pixelMode[0]);  // lit, nothing to add
+    material.specular = {0, 0, 0.25f, 0};
+    device.setMaterial(material);
+    EXPECT_EQ(1, gatherShaderState(device, 64, 48, none).pixelMode[0]);
+    // Unlit, the vertex's own specular colour counts, whatever the material.
+    material.specular = {0, 0, 0, 0};
+    device.setMaterial(material);
+    device.setRenderState(D3DRS_LIGHTING, 0);
+    device.setFVF(D3DFVF_XYZ | D3DFVF_SPECULAR);
+    EXPECT_EQ(1, gatherShaderState(device, 64, 48, none).pixelMode[0]);
+}

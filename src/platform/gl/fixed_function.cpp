@@ -149,6 +149,9 @@ ShaderState gatherShaderState(const GraphicsDevice& device, float viewportWidth,
     copyColor(m.specular, s.materialSpecular);
     copyColor(m.emissive, s.materialEmissive);
     s.materialPower[0] = m.power;
+    // Lit, the specular colour is light specular times material specular: a material without
+    // one adds nothing, so the per-vertex highlight and its per-pixel sum are skipped.
+    if (s.vertexMode[1] && m.specular.r == 0.0f && m.specular.g == 0.0f && m.specular.b == 0.0f) s.pixelMode[0] = 0;
 
     // Only directional lights are emulated; enabled ones are packed to the front.
     int count = 0;
@@ -176,4 +179,38 @@ ShaderState gatherShaderState(const GraphicsDevice& device, float viewportWidth,
         s.stageAlpha[stage][2] = static_cast<int32_t>(device.textureStageState(stage, D3DTSS_ALPHAARG2));
     }
     return s;
+}
+
+ProgramKey programKey(const ShaderState& state)
+{
+    ProgramKey key;
+    std::memcpy(key.vertexMode, state.vertexMode, sizeof key.vertexMode);
+    std::memcpy(key.pixelMode, state.pixelMode, sizeof key.pixelMode);
+    key.lightCount = state.lightCount[0];
+    std::memcpy(key.stageColor, state.stageColor, sizeof key.stageColor);
+    std::memcpy(key.stageAlpha, state.stageAlpha, sizeof key.stageAlpha);
+    // States the shader does not read on the path the others choose are left out, so leftovers
+    // of earlier draws do not multiply the programs: the comparison without alpha test, the
+    // lights and colour source without lighting, every stage from the first disabled one on.
+    if (!key.pixelMode[2]) key.pixelMode[3] = 0;
+    if (!key.vertexMode[1]) key.vertexMode[3] = key.lightCount = 0;
+    for (int stage = 0; stage < 2; ++stage)
+        if (key.stageColor[stage][0] == int32_t(D3DTOP_DISABLE)) {
+            for (int later = stage; later < 2; ++later)
+                for (int i = 1; i < 4; ++i) key.stageColor[later][i] = key.stageAlpha[later][i - 1] = 0;
+            for (int later = stage + 1; later < 2; ++later) key.stageColor[later][0] = int32_t(D3DTOP_DISABLE);
+            break;
+        }
+    return key;
+}
+
+size_t ProgramKeyHash::operator()(const ProgramKey& key) const
+{
+    // FNV-1a over the members; the key has no padding (int32 members only).
+    static_assert(sizeof(ProgramKey) == sizeof(int32_t) * 25);
+    unsigned char bytes[sizeof(ProgramKey)];
+    std::memcpy(bytes, &key, sizeof bytes);
+    uint64_t h = 1469598103934665603ull;
+    for (unsigned char b : bytes) h = (h ^ b) * 1099511628211ull;
+    return static_cast<size_t>(h);
 }

@@ -4,6 +4,7 @@
 // counts, the capability policy of device creation, and the block of shader inputs gathered from
 // the device's state. Kept apart so they can be checked without a window.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -63,6 +64,29 @@ struct alignas(16) ShaderState {
     float lightSpecular[8][4];
     int32_t stageColor[2][4];    // op, arg1, arg2, has a texture
     int32_t stageAlpha[2][4];    // op, arg1, arg2, unused
+};
+
+// The two uniform blocks are cut from ShaderState at this member: "DrawState" holds what changes
+// with nearly every draw (the world matrix), "FrameState" the rest, so each is uploaded only
+// when its own bytes change.
+inline constexpr size_t drawStateBytes = offsetof(ShaderState, view);
+
+// The states that decide which branches the shader takes per vertex and per pixel. A program
+// built for one key turns them into constants, so the compiler drops the untaken work (a
+// texture fetch for a stage without texture, the light loop when lighting is off...).
+struct ProgramKey {
+    int32_t vertexMode[4];
+    int32_t pixelMode[4];
+    int32_t lightCount;
+    int32_t stageColor[2][4];
+    int32_t stageAlpha[2][4];
+    bool operator==(const ProgramKey&) const = default;
+};
+
+ProgramKey programKey(const ShaderState& state);
+
+struct ProgramKeyHash {
+    size_t operator()(const ProgramKey& key) const;
 };
 
 // hasTexture[s]: stage s has a texture the device can sample.

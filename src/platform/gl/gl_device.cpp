@@ -15,27 +15,34 @@ uint64_t nextSerial()
 
 GLenum bufferUsage(uint32_t usage) { return (usage & D3DUSAGE_DYNAMIC) ? GL_DYNAMIC_DRAW : GL_STATIC_DRAW; }
 
-// Buffers are uploaded through the copy-write target so the vertex array's bindings stay put.
+// Buffers are uploaded through the copy-write target so the vertex array's bindings stay put, and
+// only when a draw first reads them: the contents written before then go up in one piece.
 class GlVertexBuffer : public VertexBuffer {
 public:
     GlVertexBuffer(uint32_t length, uint32_t usage, uint32_t fvf, uint32_t pool, std::shared_ptr<GlContextLife> life)
         : VertexBuffer(length, usage, fvf, pool), life_(std::move(life))
     {
         glGenBuffers(1, &name_);
-        glBindBuffer(GL_COPY_WRITE_BUFFER, name_);
-        glBufferData(GL_COPY_WRITE_BUFFER, length, data(), bufferUsage(usage));
     }
     ~GlVertexBuffer() override
     {
         if (life_->alive) glDeleteBuffers(1, &name_);
     }
-    GLuint name() const { return name_; }
+    GLuint drawableName()
+    {
+        if (!uploaded_) {
+            glBindBuffer(GL_COPY_WRITE_BUFFER, name_);
+            glBufferData(GL_COPY_WRITE_BUFFER, length(), data(), bufferUsage(usage()));
+            uploaded_ = true;
+        }
+        return name_;
+    }
     uint64_t serial() const { return serial_; }
 
 protected:
     void onUnlock(uint32_t offset, uint32_t size, bool discard) override
     {
-        if (!life_->alive) return;
+        if (!life_->alive || !uploaded_) return;
         glBindBuffer(GL_COPY_WRITE_BUFFER, name_);
         if (discard)  // a fresh store, so draws still reading the old one need not finish first
             glBufferData(GL_COPY_WRITE_BUFFER, length(), data(), bufferUsage(usage()));
@@ -47,6 +54,7 @@ private:
     std::shared_ptr<GlContextLife> life_;
     GLuint name_ = 0;
     uint64_t serial_ = nextSerial();
+    bool uploaded_ = false;
 };
 
 class GlIndexBuffer : public IndexBuffer {
@@ -55,14 +63,20 @@ public:
         : IndexBuffer(length, usage, format, pool), life_(std::move(life)), usage_(bufferUsage(usage))
     {
         glGenBuffers(1, &name_);
-        glBindBuffer(GL_COPY_WRITE_BUFFER, name_);
-        glBufferData(GL_COPY_WRITE_BUFFER, length, data(), usage_);
     }
     ~GlIndexBuffer() override
     {
         if (life_->alive) glDeleteBuffers(1, &name_);
     }
-    GLuint name() const { return name_; }
+    GLuint drawableName()
+    {
+        if (!uploaded_) {
+            glBindBuffer(GL_COPY_WRITE_BUFFER, name_);
+            glBufferData(GL_COPY_WRITE_BUFFER, length(), data(), usage_);
+            uploaded_ = true;
+        }
+        return name_;
+    }
     uint64_t serial() const { return serial_; }
 
     // The lowest and highest index of a run, remembered until the next unlock: a static mesh is
@@ -91,7 +105,7 @@ protected:
     void onUnlock() override
     {
         rangeValid_ = false;
-        if (!life_->alive) return;
+        if (!life_->alive || !uploaded_) return;
         glBindBuffer(GL_COPY_WRITE_BUFFER, name_);
         glBufferData(GL_COPY_WRITE_BUFFER, length(), data(), usage_);
     }
@@ -104,6 +118,7 @@ private:
     bool rangeValid_ = false;
     uint32_t rangeStart_ = 0, rangeCount_ = 0;
     uint16_t rangeLowest_ = 0, rangeHighest_ = 0;
+    bool uploaded_ = false;
 };
 
 struct GlPixelFormat {
@@ -125,6 +140,9 @@ bool glPixelFormat(uint32_t format, GlPixelFormat& out)
     }
 }
 
+// The GL texture is filled when a draw first samples it: until then every write stays in the CPU
+// copy. Textures that are only read back (height maps) never reach the driver at all, and the
+// others are uploaded once with their real texels instead of once empty and again filled.
 class GlTexture : public Texture {
 public:
     GlTexture(uint32_t width, uint32_t height, uint32_t levels, uint32_t usage, uint32_t format, uint32_t pool,
@@ -132,6 +150,18 @@ public:
         : Texture(width, height, levels, usage, format, pool), life_(std::move(life)), pixels_(pixels)
     {
         glGenTextures(1, &name_);
+    }
+    ~GlTexture() override
+    {
+        if (!life_->alive) return;
+        life_->textureBindingsStale = true;  // GL unbinds a deleted texture from every unit
+        glDeleteTextures(1, &name_);
+    }
+    // The name to bind for drawing, uploading the texels first if no draw has used it yet.
+    GLuint drawableName()
+    {
+        if (uploaded_) return name_;
+        life_->textureBindingsStale = true;
         glBindTexture(GL_TEXTURE_2D, name_);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, 0);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, static_cast<GLint>(levelCount()) - 1);
@@ -141,17 +171,15 @@ public:
             glTexImage2D(GL_TEXTURE_2D, static_cast<GLint>(level), GL_RGBA8, static_cast<GLsizei>(this->width(level)),
                          static_cast<GLsizei>(this->height(level)), 0, pixels_.format, pixels_.type,
                          levelData(level).data());
+        uploaded_ = true;
+        return name_;
     }
-    ~GlTexture() override
-    {
-        if (life_->alive) glDeleteTextures(1, &name_);
-    }
-    GLuint name() const { return name_; }
 
 protected:
     void onUnlock(uint32_t level) override
     {
-        if (!life_->alive) return;
+        if (!life_->alive || !uploaded_) return;
+        life_->textureBindingsStale = true;
         glBindTexture(GL_TEXTURE_2D, name_);
         glTexSubImage2D(GL_TEXTURE_2D, static_cast<GLint>(level), 0, 0, static_cast<GLsizei>(width(level)),
                         static_cast<GLsizei>(height(level)), pixels_.format, pixels_.type, levelData(level).data());
@@ -161,6 +189,7 @@ private:
     std::shared_ptr<GlContextLife> life_;
     GlPixelFormat pixels_;
     GLuint name_ = 0;
+    bool uploaded_ = false;
 };
 
 GLenum primitiveMode(uint32_t primitiveType)
@@ -225,9 +254,12 @@ GlDevice::~GlDevice()
     if (context_) SDL_GL_MakeCurrent(window_, context_);
     if (presentedFrame_) glDeleteSync(presentedFrame_);
     glDeleteSamplers(2, samplers_);
-    glDeleteBuffers(1, &stateBuffer_);
-    glDeleteVertexArrays(1, &vertexArray_);
-    glDeleteProgram(program_);
+    glDeleteBuffers(1, &drawStateBuffer_);
+    glDeleteBuffers(1, &frameStateBuffer_);
+    for (const auto& [key, array] : vertexArrays_) glDeleteVertexArrays(1, &array.name);
+    for (const auto& [key, program] : programs_)
+        if (program) glDeleteProgram(program);
+    glDeleteProgram(generalProgram_);
     life_->alive = false;
     if (context_) SDL_GL_DeleteContext(context_);
 }
@@ -240,16 +272,20 @@ bool GlDevice::initialize(std::string& error)
                 ", 3.3 is needed";
         return false;
     }
-    program_ = buildFixedFunctionProgram(error);
-    if (!program_) return false;
-    glUseProgram(program_);
+    generalProgram_ = buildFixedFunctionProgram(error);
+    if (!generalProgram_) return false;
+    currentProgram_ = generalProgram_;  // left in use by the build
+    // A debugging switch: the general program for every draw.
+    if (const char* general = SDL_getenv("ZENTRIX_GENERAL_SHADER")) specialise_ = general[0] == '\0' || general[0] == '0';
 
-    glGenVertexArrays(1, &vertexArray_);
-    glBindVertexArray(vertexArray_);
-    glGenBuffers(1, &stateBuffer_);
-    glBindBuffer(GL_UNIFORM_BUFFER, stateBuffer_);
-    glBufferData(GL_UNIFORM_BUFFER, sizeof(ShaderState), nullptr, GL_DYNAMIC_DRAW);
-    glBindBufferBase(GL_UNIFORM_BUFFER, deviceStateBinding, stateBuffer_);
+    glGenBuffers(1, &drawStateBuffer_);
+    glBindBuffer(GL_UNIFORM_BUFFER, drawStateBuffer_);
+    glBufferData(GL_UNIFORM_BUFFER, drawStateBytes, nullptr, GL_DYNAMIC_DRAW);
+    glBindBufferBase(GL_UNIFORM_BUFFER, drawStateBinding, drawStateBuffer_);
+    glGenBuffers(1, &frameStateBuffer_);
+    glBindBuffer(GL_UNIFORM_BUFFER, frameStateBuffer_);
+    glBufferData(GL_UNIFORM_BUFFER, sizeof(ShaderState) - drawStateBytes, nullptr, GL_DYNAMIC_DRAW);
+    glBindBufferBase(GL_UNIFORM_BUFFER, frameStateBinding, frameStateBuffer_);
     glGenSamplers(2, samplers_);
     for (GLuint s = 0; s < 2; ++s) glBindSampler(static_cast<GLuint>(stageTextureUnit[s]), samplers_[s]);
 
@@ -257,6 +293,10 @@ bool GlDevice::initialize(std::string& error)
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glPointSize(1.0f);
+    // Components a vertex format lacks read these constants: no normal, a white diffuse colour,
+    // no specular. They are context state, not part of the vertex arrays, so set once.
+    glVertexAttrib4f(attributeDiffuse, 1.0f, 1.0f, 1.0f, 1.0f);
+    glVertexAttrib4f(attributeSpecular, 0.0f, 0.0f, 0.0f, 0.0f);
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxTextureSize_);
     updateViewport();
     applyPipelineState();
@@ -305,13 +345,13 @@ void GlDevice::clear(uint32_t flags, uint32_t argb, float z, uint32_t /*stencil*
 {
     GLbitfield mask = 0;
     if (flags & D3DCLEAR_TARGET) {
-        glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+        setColorMask(0xF);
         glClearColor(static_cast<float>((argb >> 16) & 0xFF) / 255.0f, static_cast<float>((argb >> 8) & 0xFF) / 255.0f,
                      static_cast<float>(argb & 0xFF) / 255.0f, static_cast<float>(argb >> 24) / 255.0f);
         mask |= GL_COLOR_BUFFER_BIT;
     }
     if (flags & D3DCLEAR_ZBUFFER) {
-        glDepthMask(GL_TRUE);
+        setDepthMask(true);
         glClearDepth(std::clamp(z, 0.0f, 1.0f));
         mask |= GL_DEPTH_BUFFER_BIT;
     }
@@ -365,49 +405,87 @@ bool GlDevice::readBackBuffer(RgbaImage& out)
 
 // ---- State ----
 
+void GlDevice::setCapability(GLenum capability, int& cached, bool on)
+{
+    if (cached == int(on)) return;
+    if (on)
+        glEnable(capability);
+    else
+        glDisable(capability);
+    cached = on;
+}
+
+void GlDevice::setColorMask(uint32_t mask)
+{
+    mask &= 0xF;
+    if (gl_.colorMask == int(mask)) return;
+    glColorMask((mask & 1) != 0, (mask & 2) != 0, (mask & 4) != 0, (mask & 8) != 0);
+    gl_.colorMask = int(mask);
+}
+
+void GlDevice::setDepthMask(bool on)
+{
+    if (gl_.depthMask == int(on)) return;
+    glDepthMask(on ? GL_TRUE : GL_FALSE);
+    gl_.depthMask = on;
+}
+
 void GlDevice::applyPipelineState()
 {
     const uint32_t cull = renderState(D3DRS_CULLMODE);
-    if (cull == D3DCULL_CW || cull == D3DCULL_CCW) {
+    const bool culling = cull == D3DCULL_CW || cull == D3DCULL_CCW;
+    setCapability(GL_CULL_FACE, gl_.cullFace, culling);
+    if (culling) {
         // Winding is judged as seen on screen. GL's window y points up, but the picture is the
         // same, so screen-clockwise is GL-clockwise: culling CW keeps counter-clockwise fronts.
-        glEnable(GL_CULL_FACE);
-        glCullFace(GL_BACK);
-        glFrontFace(cull == D3DCULL_CW ? GL_CCW : GL_CW);
-    } else {
-        glDisable(GL_CULL_FACE);
+        // (The cull face itself stays GL_BACK, GL's default.)
+        const GLenum front = cull == D3DCULL_CW ? GL_CCW : GL_CW;
+        if (gl_.frontFace != front) glFrontFace(front);
+        gl_.frontFace = front;
     }
 
-    if (renderState(D3DRS_ZENABLE) != D3DZB_FALSE)
-        glEnable(GL_DEPTH_TEST);
-    else
-        glDisable(GL_DEPTH_TEST);
-    glDepthFunc(compareFunction(renderState(D3DRS_ZFUNC)));
-    glDepthMask(renderState(D3DRS_ZWRITEENABLE) ? GL_TRUE : GL_FALSE);
+    setCapability(GL_DEPTH_TEST, gl_.depthTest, renderState(D3DRS_ZENABLE) != D3DZB_FALSE);
+    const GLenum depthFunc = compareFunction(renderState(D3DRS_ZFUNC));
+    if (gl_.depthFunc != depthFunc) glDepthFunc(depthFunc);
+    gl_.depthFunc = depthFunc;
+    setDepthMask(renderState(D3DRS_ZWRITEENABLE) != 0);
 
-    if (renderState(D3DRS_ALPHABLENDENABLE))
-        glEnable(GL_BLEND);
-    else
-        glDisable(GL_BLEND);
-    glBlendFunc(blendFactor(renderState(D3DRS_SRCBLEND)), blendFactor(renderState(D3DRS_DESTBLEND)));
+    setCapability(GL_BLEND, gl_.blend, renderState(D3DRS_ALPHABLENDENABLE) != 0);
+    const GLenum source = blendFactor(renderState(D3DRS_SRCBLEND));
+    const GLenum destination = blendFactor(renderState(D3DRS_DESTBLEND));
+    if (gl_.blendSource != source || gl_.blendDestination != destination) glBlendFunc(source, destination);
+    gl_.blendSource = source;
+    gl_.blendDestination = destination;
 
-    const uint32_t write = renderState(D3DRS_COLORWRITEENABLE);
-    glColorMask((write & 1) != 0, (write & 2) != 0, (write & 4) != 0, (write & 8) != 0);
+    setColorMask(renderState(D3DRS_COLORWRITEENABLE));
 
     const uint32_t fill = renderState(D3DRS_FILLMODE);
-    glPolygonMode(GL_FRONT_AND_BACK, fill == 1 ? GL_POINT : fill == 2 ? GL_LINE : GL_FILL);
+    const GLenum polygonMode = fill == 1 ? GL_POINT : fill == 2 ? GL_LINE : GL_FILL;
+    if (gl_.polygonMode != polygonMode) glPolygonMode(GL_FRONT_AND_BACK, polygonMode);
+    gl_.polygonMode = polygonMode;
     pipelineDirty_ = false;
 }
 
 void GlDevice::applySamplers()
 {
     for (uint32_t s = 0; s < 2; ++s) {
-        const uint32_t mag = samplerState(s, D3DSAMP_MAGFILTER);
-        glSamplerParameteri(samplers_[s], GL_TEXTURE_MAG_FILTER, mag >= D3DTEXF_LINEAR ? GL_LINEAR : GL_NEAREST);
-        glSamplerParameteri(samplers_[s], GL_TEXTURE_MIN_FILTER,
-                            static_cast<GLint>(minFilter(samplerState(s, D3DSAMP_MINFILTER), samplerState(s, D3DSAMP_MIPFILTER))));
+        const GLint mag = samplerState(s, D3DSAMP_MAGFILTER) >= D3DTEXF_LINEAR ? GL_LINEAR : GL_NEAREST;
+        const GLint min = static_cast<GLint>(
+            minFilter(samplerState(s, D3DSAMP_MINFILTER), samplerState(s, D3DSAMP_MIPFILTER)));
+        if (gl_.samplerMag[s] != mag) glSamplerParameteri(samplers_[s], GL_TEXTURE_MAG_FILTER, mag);
+        if (gl_.samplerMin[s] != min) glSamplerParameteri(samplers_[s], GL_TEXTURE_MIN_FILTER, min);
+        gl_.samplerMag[s] = mag;
+        gl_.samplerMin[s] = min;
     }
     samplersDirty_ = false;
+}
+
+size_t GlDevice::VertexInputKeyHash::operator()(const VertexInputKey& key) const
+{
+    uint64_t h = key.buffer * 0x9E3779B97F4A7C15ull;
+    for (uint32_t v : {key.offset, key.stride, key.fvf, key.texCoordIndex[0], key.texCoordIndex[1]})
+        h = (h ^ v) * 1099511628211ull;
+    return static_cast<size_t>(h ^ (h >> 29));
 }
 
 void GlDevice::bindVertexInput(const VertexLayout& layout, uint64_t serial, GLuint buffer)
@@ -419,33 +497,99 @@ void GlDevice::bindVertexInput(const VertexLayout& layout, uint64_t serial, GLui
     key.fvf = fvf();
     key.texCoordIndex[0] = textureStageState(0, D3DTSS_TEXCOORDINDEX) & 0xFFFF;  // high bits: generation modes
     key.texCoordIndex[1] = textureStageState(1, D3DTSS_TEXCOORDINDEX) & 0xFFFF;
-    if (key == vertexInputKey_) return;
-    vertexInputKey_ = key;
+
+    auto found = vertexArrays_.find(key);
+    if (found != vertexArrays_.end()) {
+        if (boundArray_ != &found->second) glBindVertexArray(found->second.name);
+        boundArray_ = &found->second;
+        return;
+    }
+    // Arrays of buffers long gone pile up only in odd programs; start afresh rather than grow.
+    if (vertexArrays_.size() >= maxVertexArrays) {
+        glBindVertexArray(0);
+        for (const auto& [k, array] : vertexArrays_) glDeleteVertexArrays(1, &array.name);
+        vertexArrays_.clear();
+    }
+    VertexArray array;
+    glGenVertexArrays(1, &array.name);
+    glBindVertexArray(array.name);
+    boundArray_ = &vertexArrays_.emplace(key, array).first->second;
 
     glBindBuffer(GL_ARRAY_BUFFER, buffer);
     const GLsizei stride = static_cast<GLsizei>(key.stride);
     auto attribute = [&](GLuint location, int offset, GLint size, GLenum type, GLboolean normalized) {
-        if (offset < 0) {
-            glDisableVertexAttribArray(location);
-            return false;
-        }
+        if (offset < 0) return false;  // arrays start disabled
         glEnableVertexAttribArray(location);
         glVertexAttribPointer(location, size, type, normalized, stride, byteOffset(uint64_t(key.offset) + uint64_t(offset)));
         return true;
     };
     attribute(attributePosition, 0, layout.positionSize, GL_FLOAT, GL_FALSE);
-    // Absent components read constants: no normal, a white diffuse colour, no specular.
-    if (!attribute(attributeNormal, layout.normal, 3, GL_FLOAT, GL_FALSE)) glVertexAttrib3f(attributeNormal, 0.0f, 0.0f, 0.0f);
-    if (!attribute(attributeDiffuse, layout.diffuse, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE))
-        glVertexAttrib4f(attributeDiffuse, 1.0f, 1.0f, 1.0f, 1.0f);
-    if (!attribute(attributeSpecular, layout.specular, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE))
-        glVertexAttrib4f(attributeSpecular, 0.0f, 0.0f, 0.0f, 0.0f);
+    attribute(attributeNormal, layout.normal, 3, GL_FLOAT, GL_FALSE);
+    attribute(attributeDiffuse, layout.diffuse, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE);
+    attribute(attributeSpecular, layout.specular, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE);
     for (uint32_t s = 0; s < 2; ++s) {
         const uint32_t set = key.texCoordIndex[s];
         const int offset = set < uint32_t(layout.texCoordCount) ? layout.texCoord[set] : -1;
-        if (!attribute(attributeTexCoord0 + s, offset, 2, GL_FLOAT, GL_FALSE))
-            glVertexAttrib4f(attributeTexCoord0 + s, 0.0f, 0.0f, 0.0f, 1.0f);
+        attribute(attributeTexCoord0 + s, offset, 2, GL_FLOAT, GL_FALSE);
     }
+}
+
+void GlDevice::bindStageTextures(const GLuint names[2])
+{
+    if (life_->textureBindingsStale) {
+        gl_.texturesKnown = false;
+        life_->textureBindingsStale = false;
+    }
+    for (uint32_t s = 0; s < 2; ++s) {
+        if (gl_.texturesKnown && gl_.texture[s] == names[s]) continue;
+        const GLenum unit = GL_TEXTURE0 + static_cast<GLenum>(stageTextureUnit[s]);
+        if (gl_.activeUnit != unit) glActiveTexture(unit);
+        gl_.activeUnit = unit;
+        glBindTexture(GL_TEXTURE_2D, names[s]);
+        gl_.texture[s] = names[s];
+    }
+    gl_.texturesKnown = true;
+}
+
+void GlDevice::useProgramFor(const ShaderState& state)
+{
+    GLuint program = generalProgram_;
+    if (specialise_) {
+        const ProgramKey key = programKey(state);
+        const auto found = programs_.find(key);
+        if (found != programs_.end()) {
+            if (found->second) program = found->second;
+        } else if (programs_.size() < maxSpecialisedPrograms) {
+            // Built on first use. A refusal is remembered so it is not retried every draw; the
+            // general program renders the same, only slower.
+            std::string error;
+            const GLuint built = buildFixedFunctionProgram(error, &key);
+            programs_.emplace(key, built);
+            if (built) program = currentProgram_ = built;  // the build leaves it in use
+        }
+    }
+    lastDrawSpecialised_ = program != generalProgram_;
+    if (currentProgram_ != program) glUseProgram(program);
+    currentProgram_ = program;
+}
+
+void GlDevice::uploadShaderState(const ShaderState& state)
+{
+    const auto* bytes = reinterpret_cast<const unsigned char*>(&state);
+    const auto* held = reinterpret_cast<const unsigned char*>(&uploaded_);
+    const bool drawChanged = !uploadedValid_ || std::memcmp(bytes, held, drawStateBytes) != 0;
+    const bool frameChanged =
+        !uploadedValid_ || std::memcmp(bytes + drawStateBytes, held + drawStateBytes, sizeof state - drawStateBytes) != 0;
+    if (drawChanged) {
+        glBindBuffer(GL_UNIFORM_BUFFER, drawStateBuffer_);
+        glBufferSubData(GL_UNIFORM_BUFFER, 0, drawStateBytes, bytes);
+    }
+    if (frameChanged) {
+        glBindBuffer(GL_UNIFORM_BUFFER, frameStateBuffer_);
+        glBufferSubData(GL_UNIFORM_BUFFER, 0, sizeof state - drawStateBytes, bytes + drawStateBytes);
+    }
+    uploaded_ = state;
+    uploadedValid_ = true;
 }
 
 bool GlDevice::prepareDraw(int64_t firstVertex, int64_t vertexCount)
@@ -461,20 +605,17 @@ bool GlDevice::prepareDraw(int64_t firstVertex, int64_t vertexCount)
     if (pipelineDirty_) applyPipelineState();
     if (samplersDirty_) applySamplers();
     bool hasTexture[2];
+    GLuint textureNames[2];
     for (uint32_t s = 0; s < 2; ++s) {
-        const auto* t = dynamic_cast<const GlTexture*>(texture(s));
+        auto* t = dynamic_cast<GlTexture*>(texture(s));
         hasTexture[s] = t != nullptr;
-        glActiveTexture(GL_TEXTURE0 + static_cast<GLenum>(stageTextureUnit[s]));
-        glBindTexture(GL_TEXTURE_2D, t ? t->name() : 0);
+        textureNames[s] = t ? t->drawableName() : 0;
     }
+    bindStageTextures(textureNames);
     const ShaderState state = gatherShaderState(*this, static_cast<float>(width_), static_cast<float>(height_), hasTexture);
-    if (!uploadedValid_ || std::memcmp(&state, &uploaded_, sizeof state) != 0) {
-        glBindBuffer(GL_UNIFORM_BUFFER, stateBuffer_);
-        glBufferData(GL_UNIFORM_BUFFER, sizeof state, &state, GL_DYNAMIC_DRAW);
-        uploaded_ = state;
-        uploadedValid_ = true;
-    }
-    bindVertexInput(layout, buffer->serial(), buffer->name());
+    useProgramFor(state);
+    uploadShaderState(state);
+    bindVertexInput(layout, buffer->serial(), buffer->drawableName());
     return true;
 }
 
@@ -498,9 +639,11 @@ void GlDevice::drawIndexedPrimitive(uint32_t primitiveType, int baseVertex, uint
     uint16_t lowest = 0, highest = 0;
     indexBuffer->indexRange(startIndex, count, lowest, highest);
     if (!prepareDraw(int64_t(baseVertex) + lowest, int64_t(highest) - lowest + 1)) return;
-    if (boundIndexSerial_ != indexBuffer->serial()) {
-        glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, indexBuffer->name());
-        boundIndexSerial_ = indexBuffer->serial();
+    // The index binding belongs to the vertex array bound by prepareDraw.
+    const GLuint indexName = indexBuffer->drawableName();
+    if (boundArray_->indexSerial != indexBuffer->serial()) {
+        glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, indexName);
+        boundArray_->indexSerial = indexBuffer->serial();
     }
     glDrawElementsBaseVertex(primitiveMode(primitiveType), static_cast<GLsizei>(count), GL_UNSIGNED_SHORT,
                              byteOffset(uint64_t(startIndex) * 2), baseVertex);

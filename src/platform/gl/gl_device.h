@@ -1,10 +1,13 @@
 #pragma once
 
-// The graphics device on OpenGL 3.3 core: one shader program emulates the fixed-function subset
-// the game uses, fed at every draw from the state the base class keeps.
+// The graphics device on OpenGL 3.3 core: a shader program emulates the fixed-function subset
+// the game uses, fed at every draw from the state the base class keeps. Each combination of
+// branch-deciding states gets a program of its own, built from the same source on first use;
+// GL state is cached so only changes reach the driver.
 
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 #include <SDL.h>
 #include <epoxy/gl.h>
@@ -15,6 +18,8 @@
 // Shared by a device and its resources: resources outliving the device must not touch GL.
 struct GlContextLife {
     bool alive = true;
+    // A resource bound a texture for its upload, so the device's record of the units is stale.
+    bool textureBindingsStale = false;
 };
 
 class GlDevice : public GraphicsDevice {
@@ -43,6 +48,15 @@ public:
     int backBufferWidth() const { return width_; }
     int backBufferHeight() const { return height_; }
 
+    // Off, every draw uses the general program; for comparing the two paths.
+    void setSpecialisedPrograms(bool on) { specialise_ = on; }
+    // Specialised programs built so far, and whether the last draw used one.
+    size_t specialisedProgramCount() const { return programs_.size(); }
+    bool lastDrawSpecialised() const { return lastDrawSpecialised_; }
+
+    // At most this many specialised programs are built; later combinations use the general one.
+    static constexpr size_t maxSpecialisedPrograms = 64;
+
 protected:
     void onRenderState(uint32_t, uint32_t) override { pipelineDirty_ = true; }
     void onSamplerState(uint32_t, uint32_t, uint32_t) override { samplersDirty_ = true; }
@@ -57,6 +71,12 @@ private:
     void applyPipelineState();
     void applySamplers();
     void bindVertexInput(const VertexLayout& layout, uint64_t serial, GLuint buffer);
+    void useProgramFor(const ShaderState& state);
+    void uploadShaderState(const ShaderState& state);
+    void bindStageTextures(const GLuint names[2]);
+    void setColorMask(uint32_t mask);
+    void setDepthMask(bool on);
+    void setCapability(GLenum capability, int& cached, bool on);
 
     // Waits until the GPU has finished the frame presented before, so that at most one frame is
     // in flight behind the one being recorded: off screen nothing throttles presenting, and a
@@ -67,22 +87,50 @@ private:
     SDL_GLContext context_;
     GLsync presentedFrame_ = nullptr;
     std::shared_ptr<GlContextLife> life_;
-    GLuint program_ = 0, vertexArray_ = 0, stateBuffer_ = 0;
+    GLuint generalProgram_ = 0, currentProgram_ = 0;
+    GLuint drawStateBuffer_ = 0, frameStateBuffer_ = 0;
     GLuint samplers_[2] = {0, 0};
     int width_ = 0, height_ = 0;
     int maxTextureSize_ = 0;
+
+    // Programs by key; 0 marks a key whose program the driver refused, which then draws with the
+    // general program.
+    std::unordered_map<ProgramKey, GLuint, ProgramKeyHash> programs_;
+    bool specialise_ = true;
+    bool lastDrawSpecialised_ = false;
 
     ShaderState uploaded_{};
     bool uploadedValid_ = false;
     bool pipelineDirty_ = true;
     bool samplersDirty_ = true;
 
-    // What the vertex array was last set up for; buffers are named by serial number, as GL
-    // recycles object names.
+    // What GL holds now, so a state already in force costs no call; -1 / 0 for not yet known.
+    struct GlStateCache {
+        int cullFace = -1, depthTest = -1, blend = -1;
+        GLenum frontFace = 0, depthFunc = 0, blendSource = 0, blendDestination = 0, polygonMode = 0;
+        int depthMask = -1;
+        int colorMask = -1;
+        GLint samplerMag[2] = {-1, -1}, samplerMin[2] = {-1, -1};
+        GLuint texture[2] = {0, 0};
+        bool texturesKnown = false;
+        GLenum activeUnit = 0;
+    } gl_;
+
+    // One vertex array per vertex input: buffer (by serial number, as GL recycles object names),
+    // offset, stride, format and coordinate sets. The index buffer binding lives in the array too.
     struct VertexInputKey {
         uint64_t buffer = 0;
         uint32_t offset = 0, stride = 0, fvf = 0, texCoordIndex[2] = {0, 0};
         bool operator==(const VertexInputKey&) const = default;
-    } vertexInputKey_;
-    uint64_t boundIndexSerial_ = 0;
+    };
+    struct VertexInputKeyHash {
+        size_t operator()(const VertexInputKey& key) const;
+    };
+    struct VertexArray {
+        GLuint name = 0;
+        uint64_t indexSerial = 0;
+    };
+    std::unordered_map<VertexInputKey, VertexArray, VertexInputKeyHash> vertexArrays_;
+    VertexArray* boundArray_ = nullptr;
+    static constexpr size_t maxVertexArrays = 512;
 };

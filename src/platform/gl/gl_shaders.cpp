@@ -32,10 +32,12 @@ std::string constantPrelude()
     return s;
 }
 
-// Mirrors ShaderState member for member.
+// Mirrors ShaderState member for member, cut in two at drawStateBytes.
 const char* const stateBlock = R"(
-layout(std140) uniform DeviceState {
+layout(std140) uniform DrawState {
     mat4 world;
+};
+layout(std140) uniform FrameState {
     mat4 view;
     mat4 projection;
     vec4 viewport;
@@ -193,6 +195,55 @@ void main()
 }
 )";
 
+// The members of the state block that a specialised program reads as constants. The block keeps
+// them under other names, so its layout stays the one ShaderState has.
+const char* const specialisedMembers[] = {"vertexMode", "pixelMode", "lightCount", "stageColor", "stageAlpha"};
+
+std::string intLiteral(int32_t v)
+{
+    // Through uint, so even the most negative value is a valid literal.
+    return "int(" + std::to_string(static_cast<uint32_t>(v)) + "u)";
+}
+
+std::string ivec4Literal(const int32_t v[4])
+{
+    return "ivec4(" + intLiteral(v[0]) + ", " + intLiteral(v[1]) + ", " + intLiteral(v[2]) + ", " + intLiteral(v[3]) + ")";
+}
+
+// The general source with the key's states as compile-time constants; the compiler then folds
+// every branch on them away.
+std::string specialisedPrelude(const ProgramKey& key)
+{
+    std::string s;
+    for (const char* name : specialisedMembers) s += "#define " + std::string(name) + " uniform_" + name + "\n";
+    s += stateBlock;
+    for (const char* name : specialisedMembers) s += "#undef " + std::string(name) + "\n";
+    const int32_t count[4] = {key.lightCount, 0, 0, 0};
+    s += "const ivec4 vertexMode = " + ivec4Literal(key.vertexMode) + ";\n";
+    s += "const ivec4 pixelMode = " + ivec4Literal(key.pixelMode) + ";\n";
+    s += "const ivec4 lightCount = " + ivec4Literal(count) + ";\n";
+    s += "const ivec4 stageColor[2] = ivec4[2](" + ivec4Literal(key.stageColor[0]) + ", " +
+         ivec4Literal(key.stageColor[1]) + ");\n";
+    s += "const ivec4 stageAlpha[2] = ivec4[2](" + ivec4Literal(key.stageAlpha[0]) + ", " +
+         ivec4Literal(key.stageAlpha[1]) + ");\n";
+    return s;
+}
+
+bool bindBlock(GLuint program, const char* name, GLuint binding, size_t expectedBytes, std::string& error)
+{
+    const GLuint block = glGetUniformBlockIndex(program, name);
+    GLint blockSize = 0;
+    if (block != GL_INVALID_INDEX) glGetActiveUniformBlockiv(program, block, GL_UNIFORM_BLOCK_DATA_SIZE, &blockSize);
+    // The CPU struct is copied byte for byte, so a layout mismatch would scramble every input.
+    if (block == GL_INVALID_INDEX || blockSize != static_cast<GLint>(expectedBytes)) {
+        error = "uniform block " + std::string(name) + " has " + std::to_string(blockSize) + " bytes, expected " +
+                std::to_string(expectedBytes);
+        return false;
+    }
+    glUniformBlockBinding(program, block, binding);
+    return true;
+}
+
 GLuint compile(GLenum kind, const std::string& source, std::string& error)
 {
     const GLuint shader = glCreateShader(kind);
@@ -213,9 +264,9 @@ GLuint compile(GLenum kind, const std::string& source, std::string& error)
 
 }  // namespace
 
-GLuint buildFixedFunctionProgram(std::string& error)
+GLuint buildFixedFunctionProgram(std::string& error, const ProgramKey* specialisation)
 {
-    const std::string prelude = constantPrelude() + stateBlock;
+    const std::string prelude = constantPrelude() + (specialisation ? specialisedPrelude(*specialisation) : stateBlock);
     const GLuint vertex = compile(GL_VERTEX_SHADER, prelude + vertexSource, error);
     if (!vertex) return 0;
     const GLuint fragment = compile(GL_FRAGMENT_SHADER, prelude + fragmentSource, error);
@@ -242,17 +293,11 @@ GLuint buildFixedFunctionProgram(std::string& error)
         return 0;
     }
 
-    const GLuint block = glGetUniformBlockIndex(program, "DeviceState");
-    GLint blockSize = 0;
-    if (block != GL_INVALID_INDEX) glGetActiveUniformBlockiv(program, block, GL_UNIFORM_BLOCK_DATA_SIZE, &blockSize);
-    // The CPU struct is copied byte for byte, so a layout mismatch would scramble every input.
-    if (block == GL_INVALID_INDEX || blockSize != static_cast<GLint>(sizeof(ShaderState))) {
-        error = "uniform block DeviceState has " + std::to_string(blockSize) + " bytes, expected " +
-                std::to_string(sizeof(ShaderState));
+    if (!bindBlock(program, "DrawState", drawStateBinding, drawStateBytes, error) ||
+        !bindBlock(program, "FrameState", frameStateBinding, sizeof(ShaderState) - drawStateBytes, error)) {
         glDeleteProgram(program);
         return 0;
     }
-    glUniformBlockBinding(program, block, deviceStateBinding);
     glUseProgram(program);
     glUniform1i(glGetUniformLocation(program, "stageTexture0"), stageTextureUnit[0]);
     glUniform1i(glGetUniformLocation(program, "stageTexture1"), stageTextureUnit[1]);

@@ -4,8 +4,10 @@
 
 #include <epoxy/gl.h>
 
-// The uniform-buffer binding of the "DeviceState" block and the texture units of the two stages.
-inline constexpr GLuint deviceStateBinding = 0;
+// The uniform-buffer bindings of the "DrawState" and "FrameState" blocks and the texture units of
+// the two stages.
+inline constexpr GLuint drawStateBinding = 0;
+inline constexpr GLuint frameStateBinding = 1;
 inline constexpr GLint stageTextureUnit[2] = {0, 1};
 
 // Attribute locations of the program.
@@ -18,6 +20,10 @@ enum VertexAttribute : GLuint {
     attributeTexCoord1 = 5,  // stage 1's coordinate set
 };
 
-// Compiles and links the fixed-function program, binds its uniform block and samplers.
-// Returns 0 and fills error when the driver refuses it.
-GLuint buildFixedFunctionProgram(std::string& error);
+struct ProgramKey;
+
+// Compiles and links the fixed-function program, binds its uniform blocks and samplers, and leaves
+// it in use. Without a specialisation it is the general program that reads every state from the
+// blocks; with one, the key's states are constants in the same source. Returns 0 and fills error
+// when the driver refuses it.
+GLuint buildFixedFunctionProgram(std::string& error, const ProgramKey* specialisation = nullptr);

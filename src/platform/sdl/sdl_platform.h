@@ -43,6 +43,7 @@ uint32_t bootMilliseconds();
 class SystemClock : public TickSource {
 public:
     uint32_t now() override { return static_cast<uint32_t>(SDL_GetTicks()); }
+    void sleep(uint32_t ms) override { SDL_Delay(ms); }
 };
 
 class SdlKeyboard : public KeyboardSource {
