@@ -1,11 +1,14 @@
-// make_demo_data OUTDIR: draws the pictures and the recorded trajectory of the default data set
-// into OUTDIR. The settings files come from data/ in the source tree.
+// make_demo_data OUTDIR: draws the pictures, the recorded trajectory, the landscape (its images,
+// Terrain.txt and TerrainTextures.txt) and the two sounds of the default data set into OUTDIR. The
+// settings files come from data/ in the source tree.
 
 #include <cstdio>
 #include <filesystem>
 #include <string>
 
 #include "billiard_balls.h"
+#include "demo_landscape.h"
+#include "demo_sounds.h"
 #include "demo_trajectory.h"
 
 namespace {
@@ -19,6 +22,8 @@ struct Generator {
 const Generator generators[] = {
     {"billiard balls", writeBilliardBalls},
     {"trajectory", writeDemoTrajectory},
+    {"landscape", writeDemoLandscape},
+    {"sounds", writeDemoSounds},
 };
 
 }  // namespace

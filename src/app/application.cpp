@@ -37,7 +37,7 @@ bool startUp()
         requestClose();
         return false;
     }
-    setUpSound();
+    setUpSound(mainWindow);
     setSpatialDefaults(1.0f, 1.0f, 10.0f, 10000.0f);
     musicOn(1);
     if (!loadRenderingSettings()) return false;

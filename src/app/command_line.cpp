@@ -26,18 +26,25 @@ const char* usageText()
            "\n"
            "Options:\n"
            "  --data DIR         run in DIR, the folder with the data files (default: current directory)\n"
-           "  --headless         render off-screen, open no window or sound device; never wait for\n"
-           "                     the display refresh\n"
+           "  --headless         render off-screen, open no window or sound device (the program runs\n"
+           "                     silent unless --audio-out is given); never wait for the display refresh\n"
            "  --frames N         run exactly N frames (0 ... N-1), then shut down normally\n"
            "  --fixed-step MS    a virtual millisecond clock replaces the system tick; it advances by\n"
            "                     MS after each frame's work and by 1 ms per pacing poll\n"
-           "  --seed N           seed the random numbers with N instead of the tick count\n"
+           "  --seed N           seed the random numbers with N instead of the milliseconds since\n"
+           "                     boot (with --fixed-step: instead of 0)\n"
            "  --keys FILE        scripted keyboard: lines 'FIRST[-LAST] KEY...' hold keys down during\n"
            "                     those frames; keys UP DOWN LEFT RIGHT NUMPAD1 NUMPAD3 B V M N E W A F\n"
            "                     1 2 ESCAPE; '#' starts a comment\n"
-           "  --trace FILE       write one CSV row per frame (timing, camera, settings, world state)\n"
+           "  --trace FILE       write one CSV row per frame (timing, camera, settings, world state,\n"
+           "                     and ground_height, land_tile, water_tile, water_frame: the ground\n"
+           "                     height under the camera, the land and water tile found there (-1:\n"
+           "                     none) and water tile 0's animation frame (-1: no water tiles))\n"
            "  --screenshot FILE  write the last frame that runs as a PNG\n"
-           "                     (both files are created at start-up; a failed write ends the run\n"
+           "  --audio-out FILE   mix the sound into FILE (16-bit stereo 44100 Hz WAV) instead of the sound\n"
+           "                     device; after each frame the milliseconds the clock advanced are\n"
+           "                     rendered, so sample n is the sound at n / 44.1 ms of the program's clock\n"
+           "                     (the three files are created at start-up; a failed write ends the run\n"
            "                     with status 1)\n"
            "  --help             show this text and exit\n"
            "  --version          show the version and exit\n"
@@ -95,6 +102,10 @@ bool parseCommandLine(int argc, const char* const* argv, RunOptions& o, std::str
         } else if (arg == "--screenshot") {
             if (!value(v)) return false;
             o.screenshotFile = v;
+        } else if (arg == "--audio-out") {
+            if (!value(v)) return false;
+            if (!*v) { error = "--audio-out needs a file name"; return false; }
+            o.audioOutFile = v;
         } else {
             error = "unknown option '" + arg + "' (see --help)";
             return false;

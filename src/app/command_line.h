@@ -13,6 +13,7 @@ struct RunOptions {
     std::string keysFile;
     std::string traceFile;
     std::string screenshotFile;
+    std::string audioOutFile;   // empty: sound goes to the sound device
     bool showHelp = false;
     bool showVersion = false;
 };

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "app/application.h"
+#include "app/audio_out.h"
 #include "app/clock.h"
 #include "app/fatal_error.h"
 #include "app/graphics.h"
@@ -17,11 +18,13 @@
 #include "app/settings.h"
 #include "app/trace.h"
 #include "objects/random.h"
+#include "platform/audio/openal_engine.h"
 #include "platform/file/checked_file.h"
 #include "platform/gl/gl_system.h"
 #include "platform/image/png_writer.h"
 #include "platform/glyphs/freetype_rasterizer.h"
 #include "platform/sdl/sdl_platform.h"
+#include "sound/sound_engine.h"
 
 namespace {
 
@@ -41,6 +44,12 @@ std::string absolutePath(const std::string& path)
     return ec ? path : abs.string();
 }
 
+// The sound engine the game sounds see, for the length of a run.
+struct SoundEngineScope {
+    SoundEngineScope(SoundEngine* engine, const std::string& silentReason) { setSoundEngine(engine, silentReason); }
+    ~SoundEngineScope() { setSoundEngine(nullptr); }
+};
+
 }  // namespace
 
 int runApplication(const RunOptions& options)
@@ -48,6 +57,7 @@ int runApplication(const RunOptions& options)
     const std::string keysFile = absolutePath(options.keysFile);
     const std::string traceFile = absolutePath(options.traceFile);
     const std::string screenshotFile = absolutePath(options.screenshotFile);
+    const std::string audioOutFile = absolutePath(options.audioOutFile);
 
     std::unique_ptr<ScriptedKeyboard> script;
     if (!keysFile.empty()) {
@@ -83,6 +93,24 @@ int runApplication(const RunOptions& options)
         }
     } discardUnwritten{screenshot, screenshotWritten};
 
+    // Sound goes to the sound device, or with --audio-out through the loopback mixer into a file;
+    // a headless run without a file stays silent.
+    std::unique_ptr<OpenAlEngine> audioEngine;
+    AudioOut audioOut;
+    std::string silentReason;
+    if (!audioOutFile.empty()) {
+        audioEngine = std::make_unique<OpenAlEngine>(OpenAlEngine::Output::Loopback);
+        OpenAlEngine* engine = audioEngine.get();
+        std::string error;
+        if (!audioOut.open(audioOutFile, [engine](int16_t* out, size_t frames) { engine->render(out, frames); }, error))
+            return fail(error);
+    } else if (!options.headless) {
+        audioEngine = std::make_unique<OpenAlEngine>(OpenAlEngine::Output::Device);
+    } else {
+        silentReason = "no sound in a headless run without --audio-out";
+    }
+    SoundEngineScope soundScope(audioEngine.get(), silentReason);
+
     std::unique_ptr<TickSource> clock;
     if (options.fixedStepMs >= 0)
         clock = std::make_unique<VirtualClock>(static_cast<uint32_t>(options.fixedStepMs));
@@ -96,7 +124,12 @@ int runApplication(const RunOptions& options)
     setGlyphRasterizerFactory(createFreeTypeRasterizer);
     createFonts();
     setTickSource(clock.get());
-    seedRandom(options.seedGiven ? options.seed : tickCount());
+    // A virtual clock stands at 0, so fixed-step runs stay reproducible; otherwise the time since
+    // boot makes every run's water and stars different.
+    if (options.seedGiven)
+        seedRandom(options.seed);
+    else
+        seedRandom(options.fixedStepMs >= 0 ? tickCount() : bootMilliseconds());
 
     if (!loadResolutionSettings()) {
         shutDown();
@@ -128,9 +161,14 @@ int runApplication(const RunOptions& options)
     const int64_t frameLimit = options.frames;
     // The first output that fails ends the run: what follows could not be kept anyway.
     std::string outputError;
-    appHooks.afterFrame = [&trace, &outputError, frameLimit] {
+    appHooks.afterFrame = [&trace, &audioOut, &outputError, frameLimit] {
         if (!trace.writeRow() && outputError.empty()) {
             outputError = trace.error();
+            requestClose();
+        }
+        std::string why;
+        if (!audioOut.advanceTo(tickCount(), why) && outputError.empty()) {
+            outputError = why;
             requestClose();
         }
         if (frameLimit >= 0 && frameIndex + 1 >= frameLimit) requestClose();
@@ -149,6 +187,8 @@ int runApplication(const RunOptions& options)
     };
 
     if (frameLimit == 0) requestClose();
+    // The time before the sound starts is silence, so that the file lines up with the clock.
+    if (!audioOut.advanceTo(tickCount(), error)) return fail(error);
     if (!startUp() && fatalErrorPending()) {
         shutDown();
         return fail(fatalErrorMessage());
@@ -161,6 +201,7 @@ int runApplication(const RunOptions& options)
     shutDown();
     if (!trace.close() && outputError.empty()) outputError = trace.error();
     if (screenshotWritten && !screenshot.close() && outputError.empty()) outputError = screenshot.error();
+    if (!audioOut.close(error) && outputError.empty()) outputError = error;
     mainWindow = nullptr;
     appHooks = AppHooks{};
     setTickSource(nullptr);

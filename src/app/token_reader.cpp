@@ -24,24 +24,42 @@ bool TokenReader::openRequired(const std::string& path)
     return false;
 }
 
+void TokenReader::openText(std::string text)
+{
+    close();
+    text_ = std::move(text);
+    textPos_ = 0;
+    textOpen_ = true;
+}
+
 void TokenReader::close()
 {
     if (file_) std::fclose(file_);
     file_ = nullptr;
+    text_.clear();
+    textPos_ = 0;
+    textOpen_ = false;
     pending_.clear();
+}
+
+int TokenReader::nextChar()
+{
+    if (file_) return std::fgetc(file_);
+    if (textOpen_ && textPos_ < text_.size()) return static_cast<unsigned char>(text_[textPos_++]);
+    return EOF;
 }
 
 bool TokenReader::fillToken()
 {
     if (!pending_.empty()) return true;
-    if (!file_) return false;
+    if (!isOpen()) return false;
     int c;
     do {
-        c = std::fgetc(file_);
+        c = nextChar();
     } while (c != EOF && std::isspace(c));
     while (c != EOF && !std::isspace(c)) {
         pending_.push_back(static_cast<char>(c));
-        c = std::fgetc(file_);
+        c = nextChar();
     }
     return !pending_.empty();
 }

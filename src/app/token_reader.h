@@ -22,8 +22,10 @@ public:
     // The same for a file the program cannot run without: a failure is reported as a fatal error
     // ("cannot open NAME: reason").
     bool openRequired(const std::string& path);
+    // Reads from text instead of a file (for readers driven from memory, such as fuzz harnesses).
+    void openText(std::string text);
     void close();
-    bool isOpen() const { return file_ != nullptr; }
+    bool isOpen() const { return file_ != nullptr || textOpen_; }
 
     // A whitespace-free word; false at the end of the file.
     bool readWord(std::string& word);
@@ -40,6 +42,10 @@ public:
 
 private:
     bool fillToken();   // makes pending_ hold the rest of the next token
+    int nextChar();     // EOF at the end of the file or text
     std::FILE* file_ = nullptr;
+    std::string text_;
+    size_t textPos_ = 0;
+    bool textOpen_ = false;
     std::string pending_;  // unread rest of the current token
 };

@@ -8,6 +8,7 @@
 #include "app/application.h"
 #include "app/camera.h"
 #include "app/input.h"
+#include "terrain/terrain.h"
 #include "world/game_world.h"
 
 namespace {
@@ -16,7 +17,7 @@ const char* const header =
     "frame,tick,dt,frame_ms,cam_x,cam_y,cam_z,look_x,look_y,look_z,time_factor,speed,angle,sound,mip_filter,detail,"
     "follower_x,follower_y,follower_z,segment,segment_timer,segment_duration,"
     "projectile_x,projectile_y,projectile_z,projectile_vx,projectile_vy,projectile_vz,"
-    "launch_speed,launch_angle,explosion_channel";
+    "launch_speed,launch_angle,explosion_channel,ground_height,land_tile,water_tile,water_frame";
 
 // A row is formatted whole and written with one checked write.
 void put(std::string& row, const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -73,7 +74,14 @@ bool TraceWriter::writeRow()
     } else {
         f += ",,,,,,,,,,,,,,";
     }
-    put(f, ",%d\n", int(explosionChannel));
+    put(f, ",%d", int(explosionChannel));
+    if (const Terrain* t = theWorld ? theWorld->terrain.get() : nullptr) {
+        putFloat(f, terrainFrame.groundHeight());
+        put(f, ",%d,%d,%d\n", terrainFrame.landTileIndex, terrainFrame.waterTileIndex,
+            t->waterTileCount > 0 ? t->waterTiles[0].currentFrame : -1);
+    } else {
+        f += ",,,,\n";
+    }
     return file_.write(f);
 }
 

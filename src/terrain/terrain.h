@@ -1,22 +1,34 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "math/matrix4.h"
+#include "terrain/land_tile.h"
+#include "terrain/terrain_file.h"
 #include "terrain/terrain_texture_set.h"
+#include "terrain/water_tile.h"
 
-// The landscape. So far it owns its textures and world matrix; tiles and drawing come later.
+// The landscape: land tiles and water tiles as Terrain.txt lays them out, with the textures of
+// TerrainTextures.txt. The world creates it first and draws it once per frame.
 class Terrain {
 public:
-    // Stops after loading the textures when that reported a fatal error.
+    // Loads the textures, reads and checks Terrain.txt, then builds every tile. Any fault is
+    // reported as a fatal error and leaves the terrain without tiles.
     Terrain();
     ~Terrain();
     Terrain(const Terrain&) = delete;
     Terrain& operator=(const Terrain&) = delete;
 
-    // Nothing to draw until the tiles exist.
+    // Finds the ground under the camera, places the terrain and draws the tiles in view.
     void render();
+    // The first half of render: ground height under the camera and the terrain's translation.
+    void place();
 
+    int landTileCount = 0;
+    int waterTileCount = 0;
     Matrix4 worldMatrix{};
+    std::unique_ptr<LandTile[]> landTiles;
+    std::unique_ptr<WaterTile[]> waterTiles;
     std::unique_ptr<TerrainTextureSet> textures;
 };

@@ -66,12 +66,30 @@ TEST_F(AppRun, ThreeFramesOnFixtureData)
     EXPECT_EQ(rows[0].at("frame"), "0");
     EXPECT_EQ(rows[2].at("tick"), "40");
     EXPECT_EQ(rows[1].at("dt"), "0.0199999996");  // the step just measured
+    // No tiles: no ground under the camera and no water animation.
+    EXPECT_EQ(rows[2].at("ground_height"), "0");
+    EXPECT_EQ(rows[2].at("land_tile"), "-1");
+    EXPECT_EQ(rows[2].at("water_tile"), "-1");
+    EXPECT_EQ(rows[2].at("water_frame"), "-1");
+}
+
+TEST_F(AppRun, SeedFromTheClockDiffersBetweenRunsUnlessGiven)
+{
+    // The stars are drawn from the generator: two runs show the same field only with one seed.
+    auto shot = [&](const std::string& args, const std::string& name) {
+        const ProcessResult r = run("--frames 1 --screenshot " + dir.file(name) + " " + args);
+        EXPECT_EQ(r.exitStatus, 0) << r.output;
+        return readFile(dir.file(name));
+    };
+    EXPECT_EQ(shot("--seed 9", "a.png"), shot("--seed 9", "b.png"));
+    EXPECT_EQ(shot("--fixed-step 20", "c.png"), shot("--fixed-step 20", "d.png"));
+    EXPECT_NE(shot("", "e.png"), shot("", "f.png"));
 }
 
 TEST_F(AppRun, EachMissingFileEndsWithStatusOneAndItsName)
 {
     for (const char* name : {"Resolutions.txt", "RenderingAndMore.txt", "SpielEinstellungen.txt", "trajectory_data.txt",
-                             "TerrainTextures.txt"}) {
+                             "TerrainTextures.txt", "Terrain.txt"}) {
         writeFixtureData(dir.path());
         std::filesystem::remove(dir.file(name));
         const ProcessResult r = run("--frames 3");

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
+#include <vector>
 
 #include "support/fixtures.h"
 
@@ -13,7 +15,9 @@ TEST(DemoData, GeneratedSetRunsCleanly)
         std::filesystem::copy_file(entry.path(), dir.path() + "/" + entry.path().filename().string());
     const ProcessResult made = runCommand(std::string(ZENTRIX_DEMO_DATA_TOOL) + " " + dir.path());
     ASSERT_EQ(made.exitStatus, 0) << made.output;
-    for (const char* name : {"Graphic/Billardkugel1.bmp", "Graphic/Billardkugel3.bmp", "trajectory_data.txt"})
+    for (const char* name : {"Graphic/Billardkugel1.bmp", "Graphic/Billardkugel3.bmp", "trajectory_data.txt", "Terrain.txt",
+                             "TerrainTextures.txt", "Landscape/Height8.bmp", "Landscape/Base8.bmp", "Landscape/Water.bmp",
+                             "Landscape/Detail.bmp"})
         EXPECT_TRUE(std::filesystem::exists(dir.file(name))) << name;
 
     const ProcessResult run = runCommand(std::string(ZENTRIX_BINARY) + " --headless --frames 5 --fixed-step 20 --data " +
@@ -22,4 +26,16 @@ TEST(DemoData, GeneratedSetRunsCleanly)
     EXPECT_EQ(run.output.find("warning"), std::string::npos) << run.output;
     // On Mesa only software vertex processing exists: the default setting falls back to it.
     EXPECT_EQ(readFile(dir.file("protokoll.txt")), "software VertexProcessing ungewollt\n");
+    // The start stands on the terrace of the middle tile (4), above the lake, over no water: the
+    // last four columns are ground_height, land_tile, water_tile, water_frame.
+    const std::string trace = readFile(dir.file("t.csv"));
+    std::vector<std::string> cells;
+    std::stringstream last(trace.substr(trace.rfind('\n', trace.size() - 2) + 1));
+    for (std::string cell; std::getline(last, cell, ',');) cells.push_back(cell);
+    ASSERT_GE(cells.size(), 4u);
+    const double ground = std::stod(cells[cells.size() - 4]);
+    EXPECT_GT(ground, 15.0);
+    EXPECT_LT(ground, 35.0);
+    EXPECT_EQ(cells[cells.size() - 3], "4");
+    EXPECT_EQ(cells[cells.size() - 2], "-1");
 }

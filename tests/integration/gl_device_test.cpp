@@ -780,3 +780,121 @@ TEST_F(GlDeviceTest, ScreenshotRoundTripsThroughPng)
     EXPECT_FALSE(writePng("/nonexistent-dir/shot.png", shot, error));
     EXPECT_NE(std::string::npos, error.find("/nonexistent-dir/shot.png")) << error;
 }
+
+// ---- What the terrain relies on ----
+
+TEST_F(GlDeviceTest, WorldGeometryCoversThePixelsWhoseWholeNumberCentresLieInside)
+{
+    // Edges on half pixels, x and y from 2.5 to 6.5 in screen pixels (y down): pixel centres on
+    // whole numbers put pixels 3..6 inside; GL's half-pixel centres alone would give 2..5.
+    struct Position {
+        float x, y, z;
+    };
+    auto ndcX = [](float px) { return px / screenWidth * 2.0f - 1.0f; };
+    auto ndcY = [](float py) { return 1.0f - py / screenHeight * 2.0f; };
+    const float x0 = ndcX(2.5f), x1 = ndcX(6.5f), y0 = ndcY(2.5f), y1 = ndcY(6.5f);
+    draw(D3DFVF_XYZ, D3DPT_TRIANGLESTRIP, 2,
+         std::vector<Position>{{x0, y0, 0.5f}, {x1, y0, 0.5f}, {x0, y1, 0.5f}, {x1, y1, 0.5f}});
+    const RgbaImage image = frame();
+    for (int i = 0; i < 10; ++i) {
+        const bool inside = i >= 3 && i <= 6;
+        EXPECT_TRUE(near(at(image, i, 4), inside ? white : black)) << "column " << i;
+        EXPECT_TRUE(near(at(image, 4, i), inside ? white : black)) << "row " << i;
+    }
+}
+
+TEST_F(GlDeviceTest, TerrainStagesClampLitColourAddSignedAndModulateAlpha)
+{
+    struct LitTexVertex {
+        float x, y, z, nx, ny, nz, u, v;
+    };
+    constexpr uint32_t fvf = D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX1;
+    const std::vector<LitTexVertex> cover = {{-3, -3, 0.5f, 0, 0, -1, 0, 0}, {-3, 3, 0.5f, 0, 0, -1, 0, 0},
+                                             {3, -3, 0.5f, 0, 0, -1, 0, 0}};
+    Light light{};
+    light.type = D3DLIGHT_DIRECTIONAL;
+    light.diffuse = {0.1f, 0.1f, 0.1f, 0.0f};
+    light.direction = {0, 0, 1};
+    device->setLight(0, light);
+    device->lightEnable(0, true);
+    device->setRenderState(D3DRS_LIGHTING, 1);
+    auto litDraw = [&](float diffuse, float alpha, Texture* texture) {
+        Material material{};
+        material.diffuse = {diffuse, diffuse, diffuse, alpha};
+        device->setMaterial(material);
+        device->setTexture(0, texture);
+        draw(fvf, D3DPT_TRIANGLELIST, 1, cover);
+        return at(frame(), 10, 40);
+    };
+    Texture* white1 = texture<uint32_t>(1, 1, D3DFMT_A8R8G8B8, {{0xFFFFFFFF}});
+    Texture* grey1 = texture<uint32_t>(1, 1, D3DFMT_A8R8G8B8, {{0xFF808080}});
+    // 5.0 x light 0.1 = 0.5; 50 x 0.1 = 5 is clamped to 1 before the texture multiplies it.
+    EXPECT_TRUE(near(litDraw(5.0f, 1.0f, white1), {128, 128, 128}, 1));
+    EXPECT_TRUE(near(litDraw(50.0f, 1.0f, grey1), {128, 128, 128}, 1));
+
+    // ADDSIGNED = arg1 + arg2 - 0.5, clamped at both ends; ADD clamped at 1.
+    device->setRenderState(D3DRS_LIGHTING, 0);
+    device->setTexture(0, nullptr);
+    device->setTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG2);
+    device->setTextureStageState(1, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+    device->setTextureStageState(1, D3DTSS_COLORARG2, D3DTA_CURRENT);
+    struct Case {
+        uint32_t op, texel, diffuse;
+        Rgb want;
+    };
+    for (const Case c : {Case{D3DTOP_ADDSIGNED, 0xFFE0E0E0, 0xFFE0E0E0, white}, Case{D3DTOP_ADDSIGNED, 0xFF202020, 0xFF202020, black},
+                         Case{D3DTOP_ADDSIGNED, 0xFFC08040, 0xFF808080, {192, 128, 64}},
+                         Case{D3DTOP_ADD, 0xFFC08040, 0xFF808080, {255, 255, 192}}}) {
+        device->setTexture(1, texture<uint32_t>(1, 1, D3DFMT_A8R8G8B8, {{c.texel}}));
+        device->setTextureStageState(1, D3DTSS_COLOROP, c.op);
+        rect(0, 0, 8, 8, c.diffuse);
+        EXPECT_TRUE(near(at(frame(), 4, 4), c.want, 1)) << "op " << c.op << " texel " << std::hex << c.texel;
+    }
+    device->setTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
+    device->setTexture(1, nullptr);
+    device->setTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
+
+    // The stage alpha: the texture's 1 times the material's 0.7, blended over blue.
+    device->setRenderState(D3DRS_LIGHTING, 1);
+    device->clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF0000FF, 1.0f, 0);
+    device->setTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
+    device->setRenderState(D3DRS_ALPHABLENDENABLE, 1);
+    device->setRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+    device->setRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+    device->setTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+    EXPECT_TRUE(near(litDraw(5.0f, 0.7f, texture<uint32_t>(1, 1, D3DFMT_A8R8G8B8, {{0xFFFF0000}})), {179, 0, 77}, 1));
+}
+
+TEST_F(GlDeviceTest, MipFilterIsPerSamplerAndStaticBuffersDrawWhatWasUploaded)
+{
+    Texture* chain = texture<uint32_t>(4, 4, D3DFMT_X8R8G8B8,
+                                       {std::vector<uint32_t>(16, 0xFF0000), std::vector<uint32_t>(4, 0x00FF00), {0x0000FF}});
+    device->setTexture(0, chain);
+    device->setTexture(1, chain);
+    device->setTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+    device->setTextureStageState(1, D3DTSS_TEXCOORDINDEX, 0);
+    device->setTextureStageState(1, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+    device->setSamplerState(0, D3DSAMP_MIPFILTER, D3DTEXF_NONE);
+    device->setSamplerState(1, D3DSAMP_MIPFILTER, D3DTEXF_POINT);
+    // Each pixel spans 4 texels: sampler 0 without mips reads level 0, sampler 1 level 2.
+    const std::vector<ScreenVertex> quad = rectVertices(-0.5f, -0.5f, 7.5f, 7.5f, 0xFFFFFFFF, 0.5f, 8.0f);
+    VertexBuffer* buffer = vertexBuffer(screenFvf, quad);
+    device->setStreamSource(0, buffer, 0, sizeof(ScreenVertex));
+    device->setFVF(screenFvf);
+    device->drawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2);
+    EXPECT_TRUE(near(at(frame(), 3, 3), red, 1));
+    device->setTextureStageState(1, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+    device->drawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2);
+    EXPECT_TRUE(near(at(frame(), 3, 3), blue, 1));
+    device->setTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
+
+    // A write-only buffer is uploaded when it is unlocked, not at each draw: writing its copy
+    // without unlocking changes nothing on screen.
+    auto* copy = reinterpret_cast<ScreenVertex*>(buffer->lock(0, 0, 0));
+    for (int i = 0; i < 4; ++i) copy[i].x += 20.0f;
+    device->clear(D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+    device->drawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2);
+    const RgbaImage image = frame();
+    EXPECT_TRUE(near(at(image, 3, 3), red, 1));
+    EXPECT_TRUE(near(at(image, 23, 3), black));
+}

@@ -58,6 +58,7 @@ void writeFixtureData(const std::string& dir)
     }
     writeFile(dir + "/trajectory_data.txt", trajectory);
     writeFile(dir + "/TerrainTextures.txt", "Base 0\nDetail 0\nHeightMaps 0\n");
+    writeFile(dir + "/Terrain.txt", "LandTiles 0\nWaterTiles 0\n");
 }
 
 ProcessResult runCommand(const std::string& commandLine)

@@ -7,6 +7,7 @@
 #include "app/fatal_error.h"
 #include "app/input.h"
 #include "sound/sound_system.h"
+#include "support/fake_sound_engine.h"
 #include "support/fixtures.h"
 #include "world/game_world.h"
 #include "world/trajectory.h"
@@ -23,6 +24,7 @@ protected:
         clearFatalError();
         explosionChannel = 0;
         writeFile("TerrainTextures.txt", "Base 0\nDetail 0\nHeightMaps 0\n");
+        writeFile("Terrain.txt", "LandTiles 0\nWaterTiles 0\n");
     }
     void TearDown() override
     {
@@ -51,6 +53,7 @@ protected:
 
 // Records what the explosion code asks of a channel's sound objects.
 struct FakeSegment : SoundSegment {
+    FakeSegment() : SoundSegment(nullptr, nullptr, nullptr) {}
     int plays = 0;
     AudioPath* lastPath = nullptr;
     int32_t play(uint32_t flags, AudioPath* path) override
@@ -60,13 +63,13 @@ struct FakeSegment : SoundSegment {
         lastPath = path;
         return 0;
     }
-    int32_t stop(uint32_t) override { return 0; }
-    int32_t setRepeats(uint32_t) override { return 0; }
 };
 struct FakeBuffer : SoundBuffer3D {
     Vec3 position{0, 0, 0}, velocity{0, 0, 0};
-    void setPosition(const Vec3& p) override { position = p; }
-    void setVelocity(const Vec3& v) override { velocity = v; }
+    int32_t getAllParameters(Sound3DParams&) override { return 0; }
+    int32_t setAllParameters(const Sound3DParams&) override { return 0; }
+    int32_t setPosition(const Vec3& p) override { position = p; return 0; }
+    int32_t setVelocity(const Vec3& v) override { velocity = v; return 0; }
 };
 
 }  // namespace
@@ -295,7 +298,7 @@ TEST_F(World, ExplosionChannelsOnlyAdvanceWithASound)
     auto buffer = std::make_unique<FakeBuffer>();
     FakeBuffer* buf = buffer.get();
     soundSystem.soundBuffers[3] = std::move(buffer);
-    soundSystem.soundPaths[3] = std::make_unique<AudioPath>();
+    soundSystem.soundPaths[3] = std::make_unique<FakeAudioPath>();
     explosionChannel = 3;
     // Turned camera: the sound position is given in the camera's axes.
     turnCamera(90.0f);

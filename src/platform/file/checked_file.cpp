@@ -113,6 +113,34 @@ bool OutputFile::rewrite(const void* data, size_t size)
     return write(data, size);
 }
 
+bool OutputFile::writeAt(long offset, const void* data, size_t size)
+{
+    if (!file_ || failed()) return false;
+    errno = 0;
+    if (std::fseek(file_, offset, SEEK_SET) != 0) {
+        fail("write", errno);
+        return false;
+    }
+    if (!write(data, size)) return false;
+    errno = 0;
+    if (std::fseek(file_, 0, SEEK_END) != 0) {
+        fail("write", errno);
+        return false;
+    }
+    return true;
+}
+
+bool OutputFile::flush()
+{
+    if (!file_ || failed()) return false;
+    errno = 0;
+    if (std::fflush(file_) != 0) {
+        fail("write", errno);
+        return false;
+    }
+    return true;
+}
+
 bool OutputFile::close()
 {
     if (!file_) return !failed();

@@ -38,6 +38,11 @@ public:
     bool printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
     // Replaces the whole content (for files written once at the end, like a screenshot).
     bool rewrite(const void* data, size_t size);
+    // Overwrites size bytes at offset (a header whose sizes grow with the file); later writes go
+    // on at the end.
+    bool writeAt(long offset, const void* data, size_t size);
+    // Hands the buffered data to the system, so that the file is whole if the program stops here.
+    bool flush();
 
     // Flushes and closes; false with error() set when a write or the close failed.
     bool close();

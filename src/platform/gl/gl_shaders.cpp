@@ -90,8 +90,11 @@ void main()
     // The stored matrices arrive transposed, so the row-vector product p * W * V * P becomes
     // P * (V * (W * p)) here.
     vec4 clip = projection * (view * (world * vec4(inPosition.xyz, 1.0)));
-    // Clip z runs over [0, w] in the interface, [-w, w] in GL.
-    gl_Position = vec4(clip.xy, 2.0 * clip.z - clip.w, clip.w);
+    // Clip z runs over [0, w] in the interface, [-w, w] in GL. The interface puts pixel centres
+    // on whole screen coordinates, GL on half ones: shift by half a pixel right and down, as
+    // for screen vertices, so geometry covers the same pixels.
+    vec2 halfPixel = vec2(1.0 / viewport.x, -1.0 / viewport.y) * clip.w;
+    gl_Position = vec4(clip.xy + halfPixel, 2.0 * clip.z - clip.w, clip.w);
     if (vertexMode.y == 0) return;
 
     // Normals are not renormalised, as with the interface's default.

@@ -1,5 +1,7 @@
 #include "platform/sdl/sdl_platform.h"
 
+#include <time.h>
+
 #include <cstring>
 
 SdlVideo::~SdlVideo()
@@ -125,4 +127,11 @@ bool SdlMouse::read(int32_t& dx, int32_t& dy, int32_t& wheel, uint8_t buttons[8]
 void showSdlMessageBox(SDL_Window* window, const char* text)
 {
     SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, "", text, window);
+}
+
+uint32_t bootMilliseconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u);
 }

@@ -36,6 +36,10 @@ private:
 // Takes at most one pending event; true when it was a request to close the window.
 bool pollOneEvent();
 
+// Milliseconds since boot (CLOCK_MONOTONIC), truncated to 32 bits: differs from run to run,
+// unlike the SDL tick, which starts at SDL_Init.
+uint32_t bootMilliseconds();
+
 class SystemClock : public TickSource {
 public:
     uint32_t now() override { return static_cast<uint32_t>(SDL_GetTicks()); }

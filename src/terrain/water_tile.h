@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "device/graphics_device.h"
+#include "terrain/terrain_mesh.h"
+
+// An animated water grid drawn at several instance positions. The waves are baked at start-up
+// into one vertex buffer per animation frame; drawing only picks the frame.
+class WaterTile {
+public:
+    WaterTile() = default;
+    WaterTile(const WaterTile&) = delete;
+    WaterTile& operator=(const WaterTile&) = delete;
+
+    void build(int instances, int frames, int periodMs, const Vec3* positions, int columns, int rows,
+               float detailRepeatU, float detailRepeatV, float width, float depth, float amplitudeX, float waveHeight,
+               float amplitudeZ, int baseTexture, int detailTexture);
+
+    // The first instance, in order, whose rectangle holds p (edges included); marks it.
+    bool findInstance(const Vec3& p);
+    // The base y of the first marked instance; 0 when none is marked.
+    float instanceLevel() const;
+    void cull();
+    void draw();
+
+    int instanceCount = 0;
+    int frameCount = 0;
+    int framePeriod = 0;
+    int currentFrame = 0;
+    uint32_t lastFrameChange = 0;
+    int baseTexture = 0, detailTexture = 0;
+    float width = 0, halfWidth = 0, cellWidth = 0, columnStep = 0;
+    float depth = 0, halfDepth = 0, cellDepth = 0, rowStep = 0;
+    int columns = 0, rows = 0;
+    int vertexCount = 0, triangleCount = 0, quadCount = 0, indexCount = 0;
+
+    struct Instance {
+        float minX = 0, maxX = 0, minZ = 0, maxZ = 0;
+        int cameraOver = 0;
+        int visible = 0;
+        Vec3 position{0, 0, 0};
+        Vec3 corners[4] = {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}};
+    };
+    std::vector<Instance> instances;
+    std::vector<std::unique_ptr<VertexBuffer>> frameBuffers;
+    Matrix4 instanceWorld{};
+    std::unique_ptr<IndexBuffer> indexBuffer;
+};

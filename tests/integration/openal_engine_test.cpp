@@ -1,0 +1,149 @@
+// The OpenAL engine on its loopback device: no sound card involved.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "platform/audio/openal_engine.h"
+#include "platform/audio/wav_file.h"
+#include "sound/audio_manager.h"
+#include "support/fixtures.h"
+
+namespace {
+
+// A 1 kHz tone of seconds, same on every channel.
+void writeTone(const std::string& path, int channels, double seconds)
+{
+    PcmSound s;
+    s.channels = channels;
+    s.rate = 44100;
+    for (size_t i = 0; i < size_t(seconds * 44100); ++i)
+        for (int c = 0; c < channels; ++c) s.samples.push_back(int16_t(10000 * std::sin(6.2831853 * 1000.0 * i / 44100)));
+    std::string why;
+    ASSERT_TRUE(writeWavFile(path, s, why)) << why;
+}
+
+struct Mix {
+    std::vector<int16_t> samples;  // interleaved left, right
+    double rms(int channel, double fromS, double toS) const
+    {
+        double sum = 0;
+        size_t n = 0;
+        for (size_t i = size_t(fromS * 44100); i < size_t(toS * 44100) && 2 * i + 1 < samples.size(); ++i, ++n)
+            sum += double(samples[2 * i + channel]) * samples[2 * i + channel];
+        return n ? std::sqrt(sum / n) : 0.0;
+    }
+};
+
+class OpenAl : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        writeTone(dir.file("mono.wav"), 1, 0.1);
+        writeTone(dir.file("stereo.wav"), 2, 0.1);
+        ASSERT_EQ(manager.initialize(nullptr, 128, DMUS_APATH_DYNAMIC_STEREO), S_OK) << manager.lastError();
+    }
+    Mix render(double seconds)
+    {
+        Mix m;
+        m.samples.resize(2 * size_t(seconds * 44100));
+        engine.render(m.samples.data(), m.samples.size() / 2);
+        return m;
+    }
+    std::unique_ptr<SoundSegment> load(const char* name)
+    {
+        std::unique_ptr<SoundSegment> s;
+        EXPECT_EQ(manager.loadSound(s, dir.file(name), true, false), S_OK) << manager.lastError();
+        return s;
+    }
+    std::unique_ptr<AudioPath> positionalPath(const Vec3& position)
+    {
+        std::unique_ptr<AudioPath> path;
+        EXPECT_EQ(manager.performance()->createStandardAudioPath(DMUS_APATH_DYNAMIC_3D, 1, true, path), S_OK);
+        std::unique_ptr<SoundBuffer3D> buffer;
+        EXPECT_EQ(path->getBuffer3D(buffer), S_OK);
+        Sound3DParams p;
+        p.position = position;
+        p.minDistance = 10.0f;
+        p.maxDistance = 10000.0f;
+        EXPECT_EQ(buffer->setAllParameters(p), S_OK);
+        Sound3DParams back;
+        buffer->getAllParameters(back);
+        EXPECT_EQ(back.position.z, position.z);  // the program's axes on the way back too
+        EXPECT_EQ(back.minDistance, 10.0f);
+        return path;
+    }
+    TempDir dir;
+    OpenAlEngine engine{OpenAlEngine::Output::Loopback};
+    AudioManager manager{&engine};
+};
+
+}  // namespace
+
+TEST_F(OpenAl, RepeatsStopAndThePrimarySound)
+{
+    auto tone = load("mono.wav");
+    ASSERT_NE(tone, nullptr);
+    EXPECT_EQ(tone->setRepeats(2), S_OK);
+    EXPECT_EQ(tone->play(DMUS_SEGF_DEFAULT, nullptr), S_OK);
+    Mix m = render(0.5);
+    EXPECT_GT(m.rms(0, 0.01, 0.29), 3000.0);  // three times 0.1 s
+    EXPECT_LT(m.rms(0, 0.31, 0.5), 10.0);
+    EXPECT_NEAR(m.rms(0, 0.0, 0.29), m.rms(1, 0.0, 0.29), 1.0);  // centred
+
+    EXPECT_EQ(tone->setRepeats(DMUS_SEG_REPEAT_INFINITE), S_OK);
+    EXPECT_EQ(tone->play(DMUS_SEGF_DEFAULT, nullptr), S_OK);
+    m = render(1.0);
+    EXPECT_GT(m.rms(0, 0.8, 1.0), 3000.0);  // still going
+    EXPECT_EQ(tone->stop(DMUS_SEGF_DEFAULT), S_OK);
+    m = render(0.2);
+    EXPECT_LT(m.rms(0, 0.01, 0.2), 10.0);
+
+    // A second primary sound replaces the first.
+    auto other = load("stereo.wav");
+    tone->play(DMUS_SEGF_DEFAULT, nullptr);
+    other->setRepeats(DMUS_SEG_REPEAT_INFINITE);
+    other->play(DMUS_SEGF_DEFAULT, nullptr);
+    m = render(0.3);
+    EXPECT_NEAR(m.rms(0, 0.05, 0.3), 10000 / std::sqrt(2.0), 800.0);
+}
+
+TEST_F(OpenAl, PositionalVoicesPlaceEvenStereoSoundsAndOverlay)
+{
+    auto stereo = load("stereo.wav");
+    auto mono = load("mono.wav");
+    auto right = positionalPath(Vec3(8.0f, 0.0f, 2.0f));
+    auto left = positionalPath(Vec3(-8.0f, 0.0f, 2.0f));
+    // A stereo file on a positional voice is mixed down to mono and placed.
+    EXPECT_EQ(stereo->play(DMUS_SEGF_SECONDARY, right.get()), S_OK);
+    Mix m = render(0.1);
+    EXPECT_GT(m.rms(1, 0.0, 0.09), 1.5 * m.rms(0, 0.0, 0.09));
+    // Two voices at once, one each side: both heard.
+    EXPECT_EQ(mono->play(DMUS_SEGF_SECONDARY, left.get()), S_OK);
+    EXPECT_EQ(stereo->play(DMUS_SEGF_SECONDARY, right.get()), S_OK);
+    m = render(0.1);
+    EXPECT_NEAR(m.rms(0, 0.0, 0.09), m.rms(1, 0.0, 0.09), 0.1 * m.rms(1, 0.0, 0.09));
+    EXPECT_GT(m.rms(0, 0.0, 0.09), 3000.0);
+
+    // Hostile values are refused, not handed to the mixer.
+    std::unique_ptr<SoundBuffer3D> buffer;
+    ASSERT_EQ(right->getBuffer3D(buffer), S_OK);
+    EXPECT_EQ(buffer->setPosition(Vec3(NAN, 0.0f, 0.0f)), E_FAIL);
+    Sound3DParams bad;
+    bad.minDistance = -1.0f;
+    EXPECT_EQ(buffer->setAllParameters(bad), E_FAIL);
+    std::unique_ptr<SoundListener> listener;
+    ASSERT_EQ(right->getListener(listener), S_OK);
+    EXPECT_EQ(listener->setOrientation(Vec3(0.0f, 0.0f, 0.0f), Vec3(0.0f, 1.0f, 0.0f)), E_FAIL);
+    ListenerParams lp;
+    ASSERT_EQ(listener->getAllParameters(lp), S_OK);
+    EXPECT_EQ(lp.front.z, 1.0f);  // facing +z in the program's axes
+    EXPECT_EQ(lp.top.y, 1.0f);
+
+    // Segments go before the manager; unloading a playing sound first silences it.
+    stereo->play(DMUS_SEGF_SECONDARY, right.get());
+    stereo.reset();
+    m = render(0.05);
+    EXPECT_LT(m.rms(1, 0.005, 0.05), 10.0);  // after the mixer's short fade
+}
