@@ -36,7 +36,8 @@ run_one() {
 summary() {
     local name=$1 status=$2 log=$build/fuzz-logs/$1.log runs findings
     runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' | tail -1)
-    findings=$(find "$build/fuzz-findings" -name "$name-*" | wc -l)
+    # Slow units are reported by libFuzzer for information only.
+    findings=$(find "$build/fuzz-findings" -name "$name-*" ! -name "$name-slow-unit-*" | wc -l)
     printf '%-18s %12s executions  %s findings  (exit %s, log %s)\n' "$name" "${runs:-?}" "$findings" "$status" "$log"
 }
 
