@@ -24,17 +24,7 @@ void LandTile::build(const Vec3& position, int columnCount, int rowCount, float 
     baseTexture = baseIndex;
     detailTexture = detailIndex;
     heightMap = heightMapIndex;
-    columns = columnCount;
-    rows = rowCount;
-
-    width = tileWidth;
-    halfWidth = 0.5f * width;
-    cellWidth = width / float(columns - 1);
-    columnStep = 1.0f / float(columns - 1);
-    depth = tileDepth;
-    halfDepth = 0.5f * depth;
-    cellDepth = depth / float(rows - 1);
-    rowStep = 1.0f / float(rows - 1);
+    setGrid(columnCount, rowCount, tileWidth, tileDepth);
 
     minX = centre.x - halfWidth;
     maxX = centre.x + halfWidth;

@@ -8,7 +8,7 @@
 #include "terrain/terrain_mesh.h"
 
 // A static height-field grid over a rectangle of the x-z plane, lifted by a height map.
-class LandTile {
+class LandTile : public TileGrid {
 public:
     LandTile() = default;
     LandTile(const LandTile&) = delete;
@@ -28,12 +28,9 @@ public:
     void draw();
 
     int baseTexture = 0, detailTexture = 0, heightMap = 0;
-    float width = 0, halfWidth = 0, cellWidth = 0, columnStep = 0;  // columnStep = 1 / (columns - 1)
-    float depth = 0, halfDepth = 0, cellDepth = 0, rowStep = 0;
     float minX = 0, maxX = 0, minZ = 0, maxZ = 0;
     int cameraOver = 0;
     int visible = 0;
-    int columns = 0, rows = 0;
     int vertexCount = 0, triangleCount = 0, quadCount = 0, indexCount = 0;
     int cellColumn = 0, cellRow = 0, firstTriangle = 0, secondTriangle = 0, quad = 0;  // the last ground query
     Vec3 centre{0, 0, 0};

@@ -143,3 +143,17 @@ void setTerrainMipFilter()
     graphicsDevice->setSamplerState(0, D3DSAMP_MIPFILTER, filter);
     graphicsDevice->setSamplerState(1, D3DSAMP_MIPFILTER, filter);
 }
+
+void TileGrid::setGrid(int columnCount, int rowCount, float gridWidth, float gridDepth)
+{
+    columns = columnCount;
+    rows = rowCount;
+    width = gridWidth;
+    halfWidth = 0.5f * width;
+    cellWidth = width / float(columns - 1);
+    columnStep = 1.0f / float(columns - 1);
+    depth = gridDepth;
+    halfDepth = 0.5f * depth;
+    cellDepth = depth / float(rows - 1);
+    rowStep = 1.0f / float(rows - 1);
+}

@@ -33,6 +33,16 @@ struct TerrainTriangle {
     bool hitVertical(const Vec3& p, float& t) const;
 };
 
+// The grid size and the spacing derived from it, alike for land and water tiles.
+struct TileGrid {
+    float width = 0, halfWidth = 0, cellWidth = 0, columnStep = 0;  // columnStep = 1 / (columns - 1)
+    float depth = 0, halfDepth = 0, cellDepth = 0, rowStep = 0;
+    int columns = 0, rows = 0;
+
+    // columns and rows are at least 2 (the file reader refuses fewer).
+    void setGrid(int columnCount, int rowCount, float gridWidth, float gridDepth);
+};
+
 // Six indices per quad, quads row by row; both triangles clockwise seen from above.
 std::vector<uint16_t> gridIndices(int columns, int rows);
 

@@ -26,16 +26,7 @@ void WaterTile::build(int instanceTotal, int frames, int periodMs, const Vec3* p
 
     baseTexture = baseIndex;
     detailTexture = detailIndex;
-    columns = columnCount;
-    rows = rowCount;
-    width = tileWidth;
-    halfWidth = 0.5f * width;
-    cellWidth = width / float(columns - 1);
-    columnStep = 1.0f / float(columns - 1);
-    depth = tileDepth;
-    halfDepth = 0.5f * depth;
-    cellDepth = depth / float(rows - 1);
-    rowStep = 1.0f / float(rows - 1);
+    setGrid(columnCount, rowCount, tileWidth, tileDepth);
 
     for (Instance& in : instances) {
         in.minX = in.position.x - halfWidth;

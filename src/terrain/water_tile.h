@@ -9,7 +9,7 @@
 
 // An animated water grid drawn at several instance positions. The waves are baked at start-up
 // into one vertex buffer per animation frame; drawing only picks the frame.
-class WaterTile {
+class WaterTile : public TileGrid {
 public:
     WaterTile() = default;
     WaterTile(const WaterTile&) = delete;
@@ -32,9 +32,6 @@ public:
     int currentFrame = 0;
     uint32_t lastFrameChange = 0;
     int baseTexture = 0, detailTexture = 0;
-    float width = 0, halfWidth = 0, cellWidth = 0, columnStep = 0;
-    float depth = 0, halfDepth = 0, cellDepth = 0, rowStep = 0;
-    int columns = 0, rows = 0;
     int vertexCount = 0, triangleCount = 0, quadCount = 0, indexCount = 0;
 
     struct Instance {
