@@ -72,8 +72,8 @@ Texture::Texture(uint32_t w, uint32_t h, uint32_t levels, uint32_t usage, uint32
     uint32_t full = 1;
     for (uint32_t lw = width_, lh = height_; lw > 1 || lh > 1; lw = std::max(1u, lw / 2), lh = std::max(1u, lh / 2)) ++full;
     const uint32_t count = (levels == 0 || levels > full) ? full : levels;
-    levels_.resize(count);
-    for (uint32_t i = 0; i < count; ++i) levels_[i].assign(size_t(width(i)) * height(i) * bytesPerTexel(), 0);
+    levels_.reserve(count);
+    for (uint32_t i = 0; i < count; ++i) levels_.emplace_back(size_t(width(i)) * height(i) * bytesPerTexel());
 }
 
 uint32_t Texture::width(uint32_t level) const { return std::max(1u, width_ >> level); }

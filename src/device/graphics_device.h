@@ -7,10 +7,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "math/matrix4.h"
+#include "platform/memory/page_block.h"
 
 // ---- Constants (names and values of the design's graphics interface) ----
 
@@ -273,14 +275,14 @@ public:
     // The whole level; bits is null for a level that does not exist.
     LockedRect lockRect(uint32_t level);
     void unlockRect(uint32_t level);
-    const std::vector<uint8_t>& levelData(uint32_t level) const { return levels_[level]; }
+    std::span<const uint8_t> levelData(uint32_t level) const { return {levels_[level].data(), levels_[level].size()}; }
 
 protected:
     virtual void onUnlock(uint32_t /*level*/) {}
 
 private:
     uint32_t width_, height_, usage_, format_, pool_;
-    std::vector<std::vector<uint8_t>> levels_;
+    std::vector<PageBlock> levels_;  // zeroed when made
 };
 
 class GraphicsDevice;

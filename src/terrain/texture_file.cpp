@@ -33,37 +33,66 @@ void writeLevel(Texture& texture, uint32_t level, const ArgbImage& image)
     texture.unlockRect(level);
 }
 
+bool isPowerOfTwo(int n) { return n > 0 && (n & (n - 1)) == 0; }
+
 }  // namespace
 
 void TextureFile::load()
 {
     texture.reset();
-    ArgbImage image;
+    DecodedImage decoded;
     std::string error;
-    if (!loadImageFile(fileName, image, error)) {
+    if (!loadImageFile(fileName, decoded, error)) {
         warnCannotLoad(fileName, error);
         return;
     }
-    // The key applies to the texels as drawn, before filtering blurs them.
-    applyColorKey(image, textureColorKey);
-    image = scaleToPowerOfTwo(image);
-    if (image.texels.empty()) {
-        warnCannotLoad(fileName, "out of memory while scaling");
-        return;
+    // A picture with power-of-two sides is converted straight into level 0; any other is scaled
+    // first. The key applies to the texels as drawn, before scaling or filtering blurs them.
+    const bool scale = !isPowerOfTwo(decoded.width()) || !isPowerOfTwo(decoded.height());
+    ArgbImage scaled;
+    if (scale) {
+        if (!decoded.toArgb(scaled, error)) {
+            warnCannotLoad(fileName, error);
+            return;
+        }
+        decoded = DecodedImage{};
+        applyColorKey(scaled, textureColorKey);
+        scaled = scaleToPowerOfTwo(std::move(scaled));
+        if (scaled.texels.empty()) {
+            warnCannotLoad(fileName, "out of memory while scaling");
+            return;
+        }
     }
     if (!graphicsDevice) {
         warnCannotLoad(fileName, "no graphics device");
         return;
     }
-    std::unique_ptr<Texture> created = graphicsDevice->createTexture(uint32_t(image.width), uint32_t(image.height), 0, 0,
+    const int width = scale ? scaled.width : decoded.width();
+    const int height = scale ? scaled.height : decoded.height();
+    std::unique_ptr<Texture> created = graphicsDevice->createTexture(uint32_t(width), uint32_t(height), 0, 0,
                                                                      D3DFMT_A8R8G8B8, D3DPOOL_MANAGED);
     if (!created) {
         warnCannotLoad(fileName, "the graphics device cannot create the texture");
         return;
     }
-    for (uint32_t level = 0; level < created->levelCount(); ++level) {
-        if (level > 0) image = boxDownsample(image);
-        writeLevel(*created, level, image);
+    if (scale) {
+        writeLevel(*created, 0, scaled);
+    } else {
+        const LockedRect rect = created->lockRect(0);
+        const bool converted = rect.bits && decoded.toTexels(rect.bits, rect.pitch, error);
+        if (converted) applyColorKey(rect.bits, size_t(width) * size_t(height), textureColorKey);
+        created->unlockRect(0);
+        if (!converted) {
+            warnCannotLoad(fileName, error);
+            return;
+        }
+    }
+    // Each level is filtered from the one above it, in place in the texture.
+    for (uint32_t level = 1; level < created->levelCount(); ++level) {
+        const LockedRect rect = created->lockRect(level);
+        boxDownsample(created->levelData(level - 1).data(), int(created->width(level - 1)),
+                      int(created->height(level - 1)), rect.bits);
+        created->unlockRect(level);
     }
     texture = std::move(created);
 }

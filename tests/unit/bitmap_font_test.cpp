@@ -217,7 +217,7 @@ TEST_F(FontTest, CoverageBecomesFourBitAlphaOverWhite)
     };
     BitmapFont font("Arial", 20, BitmapFont::Bold);
     ASSERT_EQ(S_OK, font.createGlyphTexture(&device));
-    const std::vector<uint8_t>& texels = font.glyphTexture->levelData(0);
+    const std::span<const uint8_t> texels = font.glyphTexture->levelData(0);
     ASSERT_EQ(texels.size(), 512u * 512u * 2u);
     auto texel = [&](int x, int y) {
         uint16_t v;

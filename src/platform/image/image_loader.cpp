@@ -20,7 +20,7 @@ namespace {
 // Larger than any picture of maxImageSide texels a side could need to be.
 constexpr int64_t maxImageFileBytes = int64_t(512) << 20;
 
-bool readWholeFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error)
+bool readWholeFile(const std::string& path, PageBlock& bytes, size_t& length, std::string& error)
 {
     std::FILE* opened = openRegularFile(path);
     if (!opened) {
@@ -33,16 +33,21 @@ bool readWholeFile(const std::string& path, std::vector<uint8_t>& bytes, std::st
         error = "the file is larger than " + std::to_string(maxImageFileBytes >> 20) + " MiB, too large for a picture";
         return false;
     }
-    uint8_t chunk[65536];
+    // Read in place into room for the whole file and one byte more, which shows whether the file
+    // has grown since its size was taken: growing the buffer chunk by chunk would copy a picture
+    // of megabytes several times over.
+    length = 0;
+    bytes = PageBlock(size_t(std::max<off_t>(info.st_size, 0)) + 1);
     for (;;) {
-        const size_t n = std::fread(chunk, 1, sizeof chunk, file.get());
-        bytes.insert(bytes.end(), chunk, chunk + n);
-        if (n < sizeof chunk) break;
-        // The file may have grown since its size was taken.
-        if (int64_t(bytes.size()) > maxImageFileBytes) {
+        length += std::fread(bytes.data() + length, 1, bytes.size() - length, file.get());
+        if (length < bytes.size()) break;
+        if (int64_t(length) > maxImageFileBytes) {
             error = "the file is too large for a picture";
             return false;
         }
+        PageBlock larger(std::min(bytes.size() * 2, size_t(maxImageFileBytes) + 2));
+        std::memcpy(larger.data(), bytes.data(), length);
+        bytes = std::move(larger);
     }
     if (std::ferror(file.get())) {
         error = errno ? std::strerror(errno) : "read error";
@@ -178,6 +183,8 @@ uint32_t texelFromBytes(const uint8_t* p)
 
 bool isPowerOfTwo(int n) { return n > 0 && (n & (n - 1)) == 0; }
 
+ArgbImage scaledToPowerOfTwo(const ArgbImage& image);
+
 }  // namespace
 
 ImageFileType imageFileType(const uint8_t* bytes, size_t size)
@@ -201,7 +208,93 @@ bool imageHeaderSize(const uint8_t* bytes, size_t size, ImageFileType type, int6
     }
 }
 
-bool decodeImage(const uint8_t* bytes, size_t size, ArgbImage& out, std::string& error, ImageFileType* decodedType)
+void DecodedImage::FreeSurface::operator()(SDL_Surface* surface) const noexcept { SDL_FreeSurface(surface); }
+
+bool DecodedImage::convert(void* texels, int pitch, bool bgraBytes, std::string& error) const
+{
+    if (rows_) {
+        // A plain 24-bit BMP: blue, green, red in the file, opaque.
+        for (int y = 0; y < height_; ++y) {
+            const uint8_t* in = rows_ + ptrdiff_t(y) * rowStep_;
+            uint8_t* out = static_cast<uint8_t*>(texels) + ptrdiff_t(y) * pitch;
+            if (bgraBytes) {
+                for (int x = 0; x < width_; ++x, in += 3, out += 4) {
+                    out[0] = in[0];
+                    out[1] = in[1];
+                    out[2] = in[2];
+                    out[3] = 0xFF;
+                }
+            } else {
+                uint32_t* argb = reinterpret_cast<uint32_t*>(out);
+                for (int x = 0; x < width_; ++x, in += 3)
+                    argb[x] = 0xFF000000u | uint32_t(in[2]) << 16 | uint32_t(in[1]) << 8 | in[0];
+            }
+        }
+        return true;
+    }
+    if (!surface_) {
+        error = "no picture to convert";
+        return false;
+    }
+    SDL_LockSurface(surface_.get());
+    const int status =
+        SDL_ConvertPixels(surface_->w, surface_->h, surface_->format->format, surface_->pixels, surface_->pitch,
+                          bgraBytes ? SDL_PIXELFORMAT_BGRA32 : SDL_PIXELFORMAT_ARGB8888, texels, pitch);
+    SDL_UnlockSurface(surface_.get());
+    if (status != 0) {
+        error = std::string("cannot convert the ") + typeName(type_) + " image: " + SDL_GetError();
+        return false;
+    }
+    return true;
+}
+
+bool DecodedImage::toTexels(uint8_t* bgra, int pitch, std::string& error) const
+{
+    return convert(bgra, pitch, true, error);
+}
+
+bool DecodedImage::toArgb(ArgbImage& out, std::string& error) const
+{
+    std::vector<uint32_t> texels(size_t(width_) * size_t(height_));
+    if (!convert(texels.data(), width_ * 4, false, error)) return false;
+    out.width = width_;
+    out.height = height_;
+    out.texels = std::move(texels);
+    return true;
+}
+
+struct ImageDecoder {
+    // Decodes bytes into out. For a plain 24-bit BMP the texels are later read straight from
+    // bytes, so out takes over file when there is one, and otherwise must not outlive bytes.
+    static bool decode(const uint8_t* bytes, size_t size, PageBlock* file, DecodedImage& out, std::string& error,
+                       ImageFileType* decodedType);
+    // The rows of an uncompressed 24-bit BMP with a header of 40 bytes or more, the common case,
+    // which needs no decoder; null for any other picture.
+    static const uint8_t* plainBmpRows(const uint8_t* bytes, size_t size, int& width, int& height, ptrdiff_t& step);
+};
+
+const uint8_t* ImageDecoder::plainBmpRows(const uint8_t* bytes, size_t size, int& width, int& height, ptrdiff_t& step)
+{
+    if (size < 54 || le32(bytes + 14) < 40 || le16(bytes + 28) != 24 || le32(bytes + 30) != 0) return nullptr;
+    const int32_t w = int32_t(le32(bytes + 18)), h = int32_t(le32(bytes + 22));
+    if (w <= 0 || h == 0 || w > maxImageSide || h < -maxImageSide || h > maxImageSide) return nullptr;
+    const int64_t rows = h < 0 ? -int64_t(h) : h;
+    const int64_t stride = (int64_t(w) * 3 + 3) / 4 * 4;
+    const int64_t offset = le32(bytes + 10);
+    if (offset < 54 || offset + stride * rows > int64_t(size)) return nullptr;
+    width = w;
+    height = int(rows);
+    // Rows are stored from the bottom up unless the height is negative.
+    if (h < 0) {
+        step = ptrdiff_t(stride);
+        return bytes + offset;
+    }
+    step = -ptrdiff_t(stride);
+    return bytes + offset + (rows - 1) * stride;
+}
+
+bool ImageDecoder::decode(const uint8_t* bytes, size_t size, PageBlock* file, DecodedImage& out, std::string& error,
+                          ImageFileType* decodedType)
 {
     const ImageFileType type = imageFileType(bytes, size);
     if (type == ImageFileType::Unknown) {
@@ -225,6 +318,22 @@ bool decodeImage(const uint8_t* bytes, size_t size, ArgbImage& out, std::string&
         return false;
     }
 
+    if (type == ImageFileType::Bmp) {
+        int width = 0, height = 0;
+        ptrdiff_t step = 0;
+        if (const uint8_t* rows = plainBmpRows(bytes, size, width, height, step)) {
+            out = DecodedImage{};
+            out.width_ = width;
+            out.height_ = height;
+            out.type_ = type;
+            out.rows_ = rows;
+            out.rowStep_ = step;
+            if (file) out.file_ = std::move(*file);  // the rows stay where they are
+            if (decodedType) *decodedType = type;
+            return true;
+        }
+    }
+
     SDL_RWops* source = SDL_RWFromConstMem(bytes, static_cast<int>(size));
     if (!source) {
         error = std::string("cannot read the image from memory: ") + SDL_GetError();
@@ -244,36 +353,56 @@ bool decodeImage(const uint8_t* bytes, size_t size, ArgbImage& out, std::string&
         error = std::string("cannot decode the ") + typeName(type) + " image: " + IMG_GetError();
         return false;
     }
-    SDL_Surface* argb = SDL_ConvertSurfaceFormat(decoded, SDL_PIXELFORMAT_ARGB8888, 0);
-    SDL_FreeSurface(decoded);
-    if (!argb) {
-        error = std::string("cannot convert the ") + typeName(type) + " image: " + SDL_GetError();
+    // A palette or a colour key takes a surface conversion to become texels; any other surface
+    // is converted later straight into the texels' own memory, without a copy of the picture.
+    if (decoded->format->palette || SDL_HasColorKey(decoded)) {
+        SDL_Surface* argb = SDL_ConvertSurfaceFormat(decoded, SDL_PIXELFORMAT_ARGB8888, 0);
+        SDL_FreeSurface(decoded);
+        if (!argb) {
+            error = std::string("cannot convert the ") + typeName(type) + " image: " + SDL_GetError();
+            return false;
+        }
+        decoded = argb;
+    }
+    std::unique_ptr<SDL_Surface, DecodedImage::FreeSurface> surface(decoded);
+    if (decoded->w <= 0 || decoded->h <= 0 || decoded->w > maxImageSide || decoded->h > maxImageSide) {
+        error = std::string("the ") + typeName(type) + " image decodes to " + std::to_string(decoded->w) + " x " +
+                std::to_string(decoded->h) + " texels";
         return false;
     }
-    if (argb->w <= 0 || argb->h <= 0 || argb->w > maxImageSide || argb->h > maxImageSide) {
-        error = std::string("the ") + typeName(type) + " image decodes to " + std::to_string(argb->w) + " x " +
-                std::to_string(argb->h) + " texels";
-        SDL_FreeSurface(argb);
-        return false;
-    }
-    out.width = argb->w;
-    out.height = argb->h;
-    out.texels.resize(size_t(argb->w) * size_t(argb->h));
-    SDL_LockSurface(argb);
-    for (int y = 0; y < argb->h; ++y)
-        std::memcpy(&out.texels[size_t(y) * size_t(argb->w)],
-                    static_cast<const uint8_t*>(argb->pixels) + ptrdiff_t(y) * argb->pitch, size_t(argb->w) * 4);
-    SDL_UnlockSurface(argb);
-    SDL_FreeSurface(argb);
+    out = DecodedImage{};
+    out.width_ = decoded->w;
+    out.height_ = decoded->h;
+    out.type_ = type;
+    out.surface_ = std::move(surface);
     if (decodedType) *decodedType = type;
     return true;
 }
 
+bool decodeImage(const uint8_t* bytes, size_t size, ArgbImage& out, std::string& error, ImageFileType* decodedType)
+{
+    DecodedImage decoded;
+    ImageFileType type = ImageFileType::Unknown;
+    if (!ImageDecoder::decode(bytes, size, nullptr, decoded, error, &type) || !decoded.toArgb(out, error)) return false;
+    if (decodedType) *decodedType = type;
+    return true;
+}
+
+bool loadImageFile(const std::string& path, DecodedImage& out, std::string& error, ImageFileType* decodedType)
+{
+    PageBlock bytes;
+    size_t length = 0;
+    if (!readWholeFile(path, bytes, length, error)) return false;
+    return ImageDecoder::decode(bytes.data(), length, &bytes, out, error, decodedType);
+}
+
 bool loadImageFile(const std::string& path, ArgbImage& out, std::string& error, ImageFileType* decodedType)
 {
-    std::vector<uint8_t> bytes;
-    if (!readWholeFile(path, bytes, error)) return false;
-    return decodeImage(bytes.data(), bytes.size(), out, error, decodedType);
+    DecodedImage decoded;
+    ImageFileType type = ImageFileType::Unknown;
+    if (!loadImageFile(path, decoded, error, &type) || !decoded.toArgb(out, error)) return false;
+    if (decodedType) *decodedType = type;
+    return true;
 }
 
 uint32_t nextPowerOfTwo(uint32_t n)
@@ -286,6 +415,19 @@ uint32_t nextPowerOfTwo(uint32_t n)
 ArgbImage scaleToPowerOfTwo(const ArgbImage& image)
 {
     if (isPowerOfTwo(image.width) && isPowerOfTwo(image.height)) return image;
+    return scaledToPowerOfTwo(image);
+}
+
+ArgbImage scaleToPowerOfTwo(ArgbImage&& image)
+{
+    if (isPowerOfTwo(image.width) && isPowerOfTwo(image.height)) return std::move(image);
+    return scaledToPowerOfTwo(image);
+}
+
+namespace {
+
+ArgbImage scaledToPowerOfTwo(const ArgbImage& image)
+{
     ArgbImage out;
     if (image.width <= 0 || image.height <= 0) return out;
 
@@ -307,10 +449,56 @@ ArgbImage scaleToPowerOfTwo(const ArgbImage& image)
     return out;
 }
 
+}  // namespace
+
 void applyColorKey(ArgbImage& image, uint32_t key)
 {
     for (uint32_t& t : image.texels)
         if (t == key) t = 0;
+}
+
+void applyColorKey(uint8_t* bgra, size_t count, uint32_t key)
+{
+    const uint8_t keyBytes[4] = {uint8_t(key), uint8_t(key >> 8), uint8_t(key >> 16), uint8_t(key >> 24)};
+    uint32_t keyWord;
+    std::memcpy(&keyWord, keyBytes, 4);
+    for (size_t i = 0; i < count; ++i) {
+        uint32_t t;
+        std::memcpy(&t, bgra + i * 4, 4);
+        if (t == keyWord) std::memset(bgra + i * 4, 0, 4);
+    }
+}
+
+void boxDownsample(const uint8_t* source, int width, int height, uint8_t* half)
+{
+    if (width <= 0 || height <= 0) return;
+    const int halfWidth = width > 1 ? width / 2 : 1;
+    const int halfHeight = height > 1 ? height / 2 : 1;
+    const size_t stride = size_t(width) * 4;
+    // The four channels of a texel are averaged two at a time in 16-bit lanes; a sum of four
+    // bytes and the rounding 2 fits in 10 bits.
+    constexpr uint32_t lanes = 0x00FF00FF, round = 0x00020002;
+    auto load = [](const uint8_t* p) {
+        uint32_t t;
+        std::memcpy(&t, p, 4);
+        return t;
+    };
+    for (int y = 0; y < halfHeight; ++y) {
+        // A side of 1 averages the texel with itself.
+        const uint8_t* row0 = source + size_t(std::min(2 * y, height - 1)) * stride;
+        const uint8_t* row1 = source + size_t(std::min(2 * y + 1, height - 1)) * stride;
+        uint8_t* out = half + size_t(y) * size_t(halfWidth) * 4;
+        const size_t nextColumn = width > 1 ? 4 : 0;
+        for (int x = 0; x < halfWidth; ++x) {
+            const size_t x0 = size_t(x) * 8, x1 = x0 + nextColumn;
+            const uint32_t a = load(row0 + x0), b = load(row0 + x1), c = load(row1 + x0), d = load(row1 + x1);
+            const uint32_t low = ((a & lanes) + (b & lanes) + (c & lanes) + (d & lanes) + round) >> 2 & lanes;
+            const uint32_t high =
+                ((a >> 8 & lanes) + (b >> 8 & lanes) + (c >> 8 & lanes) + (d >> 8 & lanes) + round) >> 2 & lanes;
+            const uint32_t texel = low | high << 8;
+            std::memcpy(out + size_t(x) * 4, &texel, 4);
+        }
+    }
 }
 
 ArgbImage boxDownsample(const ArgbImage& image)
@@ -320,19 +508,8 @@ ArgbImage boxDownsample(const ArgbImage& image)
     out.width = image.width > 1 ? image.width / 2 : 1;
     out.height = image.height > 1 ? image.height / 2 : 1;
     out.texels.resize(size_t(out.width) * size_t(out.height));
-    for (int y = 0; y < out.height; ++y) {
-        // A side of 1 averages the texel with itself.
-        const int y0 = std::min(2 * y, image.height - 1), y1 = std::min(2 * y + 1, image.height - 1);
-        for (int x = 0; x < out.width; ++x) {
-            const int x0 = std::min(2 * x, image.width - 1), x1 = std::min(2 * x + 1, image.width - 1);
-            const uint32_t a = image.at(x0, y0), b = image.at(x1, y0), c = image.at(x0, y1), d = image.at(x1, y1);
-            uint32_t texel = 0;
-            for (int shift = 0; shift < 32; shift += 8) {
-                const uint32_t sum = (a >> shift & 0xFF) + (b >> shift & 0xFF) + (c >> shift & 0xFF) + (d >> shift & 0xFF);
-                texel |= ((sum + 2) / 4) << shift;
-            }
-            out.texels[size_t(y) * size_t(out.width) + size_t(x)] = texel;
-        }
-    }
+    // Each channel is averaged on its own, so the bytes' order within a texel does not matter.
+    boxDownsample(reinterpret_cast<const uint8_t*>(image.texels.data()), image.width, image.height,
+                  reinterpret_cast<uint8_t*>(out.texels.data()));
     return out;
 }
