@@ -2,6 +2,8 @@
 
 #include <stb_image_write.h>
 
+#include <SDL2/SDL.h>
+
 #include <algorithm>
 #include <cmath>
 
@@ -238,4 +240,110 @@ TEST(TextureFileLoad, UnloadableFileLeavesNoTextureAndWarnsOnce)
     EXPECT_FALSE(file.texture);
     EXPECT_TRUE(device->calls.empty());
     EXPECT_EQ(err, "zentrix: warning: cannot load texture Graphic/no-such-picture.bmp: No such file or directory\n");
+}
+
+namespace {
+
+// What SDL's own BMP reader makes of bytes, as 0xAARRGGBB texels.
+std::vector<uint32_t> sdlDecoded(const std::vector<uint8_t>& bmp)
+{
+    SDL_RWops* source = SDL_RWFromConstMem(bmp.data(), int(bmp.size()));
+    SDL_Surface* decoded = SDL_LoadBMP_RW(source, 1);
+    EXPECT_TRUE(decoded) << SDL_GetError();
+    if (!decoded) return {};
+    SDL_Surface* argb = SDL_ConvertSurfaceFormat(decoded, SDL_PIXELFORMAT_ARGB8888, 0);
+    SDL_FreeSurface(decoded);
+    std::vector<uint32_t> texels;
+    for (int y = 0; y < argb->h; ++y) {
+        const auto* row = reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(argb->pixels) + y * argb->pitch);
+        texels.insert(texels.end(), row, row + argb->w);
+    }
+    SDL_FreeSurface(argb);
+    return texels;
+}
+
+}  // namespace
+
+TEST(ImageFiles, PlainBmpsReadWithoutTheDecoderGiveTheDecodersTexels)
+{
+    // Widths whose rows need 0 to 3 bytes of padding, both row orders; then kinds that still go
+    // through the decoder: 32 bits per pixel, and 8 bits with a palette.
+    uint32_t seed = 12345;
+    auto next = [&] { return uint8_t((seed = seed * 1103515245u + 12345u) >> 16); };
+    for (int32_t width : {1, 2, 3, 4, 5, 7}) {
+        for (int32_t height : {1, 3, -1, -3}) {
+            std::vector<uint8_t> bmp = bmpHeader(width, height);
+            const size_t stride = (size_t(width) * 3 + 3) / 4 * 4;
+            for (size_t i = 0; i < stride * size_t(std::abs(height)); ++i) bmp.push_back(next());
+            ArgbImage image;
+            std::string error;
+            ASSERT_TRUE(decodeImage(bmp.data(), bmp.size(), image, error)) << error;
+            EXPECT_EQ(image.width, width);
+            EXPECT_EQ(image.height, std::abs(height));
+            EXPECT_EQ(image.texels, sdlDecoded(bmp)) << width << " x " << height;
+        }
+    }
+
+    std::vector<uint8_t> deep = bmpHeader(2, 2);
+    deep[28] = 32;
+    for (int i = 0; i < 16; ++i) deep.push_back(next());
+    ArgbImage image;
+    std::string error;
+    ASSERT_TRUE(decodeImage(deep.data(), deep.size(), image, error)) << error;
+    EXPECT_EQ(image.texels, sdlDecoded(deep));
+
+    // Two palette entries (B, G, R, 0), then rows of one index byte padded to 4.
+    std::vector<uint8_t> indexed = bmpHeader(1, 2);
+    indexed[10] = 54 + 8;
+    indexed[28] = 8;
+    indexed[46] = 2;  // colours used
+    indexed.insert(indexed.end(), {0x10, 0x20, 0x30, 0, 0x40, 0x50, 0x60, 0, 1, 0, 0, 0, 0, 0, 0, 0});
+    ASSERT_TRUE(decodeImage(indexed.data(), indexed.size(), image, error)) << error;
+    EXPECT_EQ(image.texels, (std::vector<uint32_t>{0xFF302010, 0xFF605040}));
+}
+
+TEST(TextureFileLoad, PowerOfTwoPictureIsKeyedAndFilteredInPlace)
+{
+    // 4 x 2, read straight into level 0: one texel is the key, the rest colours.
+    TempDir dir;
+    const std::vector<uint32_t> texels = {0x000000, 0x102030, 0x405060, 0x708090,
+                                          0xA0B0C0, 0xD0E0F0, 0x010203, 0xFFFFFF};
+    writeBmp(dir / "p.bmp", 4, 2, texels);
+    WorkingDirectory cwd(dir.path());
+    DeviceScope device;
+    TextureFile file{"p.bmp", nullptr};
+    file.load();
+    ASSERT_TRUE(file.texture);
+    Texture& texture = *file.texture;
+    EXPECT_EQ(device->calls, (std::vector<std::string>{"CreateTexture 4 2 0 0 21 1"}));
+    ASSERT_EQ(texture.levelCount(), 3u);
+
+    ArgbImage expected{4, 2, {}};
+    for (uint32_t t : texels) expected.texels.push_back(t == 0 ? 0u : 0xFF000000u | t);
+    for (uint32_t level = 0; level < 3; ++level) {
+        for (int y = 0; y < expected.height; ++y)
+            for (int x = 0; x < expected.width; ++x)
+                EXPECT_EQ(levelTexel(texture, level, x, y), expected.at(x, y)) << level << ": " << x << ", " << y;
+        expected = boxDownsample(expected);
+    }
+}
+
+TEST(PageBlocks, SmallAndLargeBlocksAreZeroedWholeAndMoveTheirBytes)
+{
+    for (size_t size : {size_t(1), size_t(4096), (size_t(2) << 20) + 3, size_t(5) << 20}) {
+        PageBlock block(size);
+        ASSERT_TRUE(block.data());
+        ASSERT_EQ(block.size(), size);
+        EXPECT_EQ(std::count(block.data(), block.data() + size, uint8_t(0)), std::ptrdiff_t(size));
+        block.data()[size - 1] = 7;  // the last byte is the block's own
+        uint8_t* bytes = block.data();
+        PageBlock moved(std::move(block));
+        EXPECT_EQ(moved.data(), bytes);
+        EXPECT_EQ(moved.data()[size - 1], 7);
+        EXPECT_EQ(block.data(), nullptr);
+        EXPECT_EQ(block.size(), 0u);
+        moved = PageBlock(16);
+        EXPECT_EQ(moved.size(), 16u);
+    }
+    EXPECT_EQ(PageBlock(0).size(), 0u);
 }
