@@ -23,12 +23,14 @@ constexpr float tileSize = 240.0f;
 // both triangles would keep the ground height 0.
 constexpr float tileCentreX[tileColumns] = {-239.0625f, 0.9375f, 240.9375f};
 constexpr float tileCentreZ[tileRows] = {-168.125f, 71.875f, 311.875f};
-// 1,024 div 63 = 16 texels per cell, so vertices sit on texels; 65 x 65 keeps the frame rate of
-// the software renderer usable.
+// 65 x 65 keeps the frame rate of the software renderer usable. The build lays its samples out
+// for 1,024 texels, 1,024 div 63 = 16 apart, and scales them to the map: on a map of 128 texels
+// they fall 2 apart, each on a texel, so the map holds every height the grid reads and no more.
+// A larger map would only be read and stored to be skipped.
 constexpr int gridVertices = 65;
 constexpr float heightScale = 0.3f;  // file value: a brightness of 765 lifts by 76.5
 constexpr float unitsPerLevel = heightScale / 3.0f;
-constexpr int heightMapSize = 1024;
+constexpr int heightMapSize = 128;
 constexpr int baseTextureSize = 512;
 constexpr float fadeUnits = 22.0f;  // heights fade to the base height this close to a tile's edge
 
