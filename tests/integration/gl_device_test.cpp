@@ -10,6 +10,8 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <utility>
 
 #include "app/graphics.h"
 #include "app/settings.h"
@@ -1170,6 +1172,137 @@ TEST_F(ProgramVariants, SteadyFramesAllocateNothingAndSkipUnchangedState)
     EXPECT_EQ(allocationsSoFar() - before, 0);
     EXPECT_EQ(first.pixels, frame().pixels);
     EXPECT_EQ(gl->specialisedProgramCount(), 3u);
+}
+
+namespace {
+
+// Counts the calls the device makes to the OpenGL functions that change state or upload uniform
+// data, by putting counting wrappers into libepoxy's dispatch pointers for as long as it lives.
+class GlStateCalls {
+public:
+    GlStateCalls()
+    {
+        wrap(epoxy_glUseProgram, realUseProgram, "glUseProgram",
+             [](GLuint a) { ++count("glUseProgram"), realUseProgram(a); });
+        wrap(epoxy_glBufferSubData, realBufferSubData, "glBufferSubData",
+             [](GLenum a, GLintptr b, GLsizeiptr c, const void* d) {
+                 ++count("glBufferSubData");
+                 realBufferSubData(a, b, c, d);
+             });
+        wrap(epoxy_glBindTexture, realBindTexture, "glBindTexture",
+             [](GLenum a, GLuint b) { ++count("glBindTexture"), realBindTexture(a, b); });
+        wrap(epoxy_glActiveTexture, realActiveTexture, "glActiveTexture",
+             [](GLenum a) { ++count("glActiveTexture"), realActiveTexture(a); });
+        wrap(epoxy_glEnable, realEnable, "glEnable", [](GLenum a) { ++count("glEnable"), realEnable(a); });
+        wrap(epoxy_glDisable, realDisable, "glDisable", [](GLenum a) { ++count("glDisable"), realDisable(a); });
+        wrap(epoxy_glBlendFunc, realBlendFunc, "glBlendFunc",
+             [](GLenum a, GLenum b) { ++count("glBlendFunc"), realBlendFunc(a, b); });
+        wrap(epoxy_glDepthMask, realDepthMask, "glDepthMask",
+             [](GLboolean a) { ++count("glDepthMask"), realDepthMask(a); });
+        wrap(epoxy_glDepthFunc, realDepthFunc, "glDepthFunc",
+             [](GLenum a) { ++count("glDepthFunc"), realDepthFunc(a); });
+        wrap(epoxy_glFrontFace, realFrontFace, "glFrontFace",
+             [](GLenum a) { ++count("glFrontFace"), realFrontFace(a); });
+        wrap(epoxy_glBindVertexArray, realBindVertexArray, "glBindVertexArray",
+             [](GLuint a) { ++count("glBindVertexArray"), realBindVertexArray(a); });
+        wrap(epoxy_glSamplerParameteri, realSamplerParameteri, "glSamplerParameteri",
+             [](GLuint a, GLenum b, GLint c) { ++count("glSamplerParameteri"), realSamplerParameteri(a, b, c); });
+    }
+    ~GlStateCalls()
+    {
+        for (const auto& undo : undo_) undo();
+    }
+
+    // Every call counted since the last take, by name, and the count set back to none.
+    std::map<std::string, int> take() { return std::exchange(counts(), {}); }
+
+private:
+    static std::map<std::string, int>& counts()
+    {
+        static std::map<std::string, int> made;
+        return made;
+    }
+    static int& count(const char* name) { return counts()[name]; }
+
+    // The real function comes from the context, not from the dispatch pointer, which may still be
+    // libepoxy's resolver and would put the real function back in place of the wrapper.
+    template <typename F, typename W>
+    void wrap(F& dispatch, F& real, const char* name, W wrapper)
+    {
+        real = reinterpret_cast<F>(SDL_GL_GetProcAddress(name));
+        const F before = dispatch;
+        dispatch = wrapper;
+        undo_.push_back([&dispatch, before] { dispatch = before; });
+    }
+
+    std::vector<std::function<void()>> undo_;
+    static inline PFNGLUSEPROGRAMPROC realUseProgram;
+    static inline PFNGLBUFFERSUBDATAPROC realBufferSubData;
+    static inline PFNGLBINDTEXTUREPROC realBindTexture;
+    static inline PFNGLACTIVETEXTUREPROC realActiveTexture;
+    static inline PFNGLENABLEPROC realEnable;
+    static inline PFNGLDISABLEPROC realDisable;
+    static inline PFNGLBLENDFUNCPROC realBlendFunc;
+    static inline PFNGLDEPTHMASKPROC realDepthMask;
+    static inline PFNGLDEPTHFUNCPROC realDepthFunc;
+    static inline PFNGLFRONTFACEPROC realFrontFace;
+    static inline PFNGLBINDVERTEXARRAYPROC realBindVertexArray;
+    static inline PFNGLSAMPLERPARAMETERIPROC realSamplerParameteri;
+};
+
+}  // namespace
+
+TEST_F(ProgramVariants, OnlyStatesThatDifferReachOpenGl)
+{
+    Texture* land = noiseTexture(11, D3DFMT_X8R8G8B8, false);
+    std::vector<ColoredVertex> points;
+    uint32_t seed = 3;
+    for (int i = 0; i < 50; ++i)
+        points.push_back({float(noise(seed) % 600) / 100.0f - 3.0f, 0.0f, float(noise(seed) % 500) / 100.0f - 2.5f,
+                          0xFFC8C8C8});
+    VertexBuffer* stars = vertexBuffer(D3DFVF_XYZ | D3DFVF_DIFFUSE, points);
+    VertexBuffer* quad = vertexBuffer(screenFvf, rectVertices(4, 4, 40, 30, 0xFFFFFFFF));
+    auto drawStars = [&] {
+        device->setStreamSource(0, stars, 0, sizeof(ColoredVertex));
+        device->setFVF(D3DFVF_XYZ | D3DFVF_DIFFUSE);
+        device->drawPrimitive(D3DPT_POINTLIST, 0, 50);
+    };
+    auto drawQuad = [&] {
+        device->setStreamSource(0, quad, 0, sizeof(ScreenVertex));
+        device->setFVF(screenFvf);
+        device->drawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2);
+    };
+    device->setRenderState(D3DRS_LIGHTING, 0);
+    device->setTexture(0, land);
+    drawQuad(), drawStars(), drawQuad();  // programs, arrays and the texture are made here
+
+    GlStateCalls calls;
+    // The same draw again, then with every state set once more to the value it holds.
+    drawQuad();
+    device->setRenderState(D3DRS_LIGHTING, 0);
+    device->setRenderState(D3DRS_ALPHABLENDENABLE, 0);
+    device->setRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
+    device->setRenderState(D3DRS_CULLMODE, D3DCULL_CW);
+    device->setSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
+    device->setTexture(0, land);
+    device->setTransform(D3DTS_VIEW, device->transform(D3DTS_VIEW));
+    drawQuad();
+    EXPECT_EQ(calls.take(), (std::map<std::string, int>{}));
+
+    // Blending on: one switch, nothing uploaded, the same program.
+    device->setRenderState(D3DRS_ALPHABLENDENABLE, 1);
+    drawQuad();
+    EXPECT_EQ(calls.take(), (std::map<std::string, int>{{"glEnable", 1}}));
+    device->setRenderState(D3DRS_ALPHABLENDENABLE, 0);
+
+    // Another world matrix: the per-draw block alone is uploaded.
+    drawStars();
+    calls.take();
+    Matrix4 moved = identity();
+    moved.m[3][1] = 0.5f;
+    device->setTransform(D3DTS_WORLD, moved);
+    drawStars();
+    EXPECT_EQ(calls.take(), (std::map<std::string, int>{{"glBufferSubData", 1}}));
 }
 
 // ---- What the terrain relies on ----
