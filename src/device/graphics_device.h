@@ -249,7 +249,10 @@ protected:
 
 private:
     std::vector<uint8_t> data_;
-    uint32_t usage_, format_, pool_;
+    // Usage and pool are kept as the caller gave them; nothing here depends on them yet.
+    [[maybe_unused]] uint32_t usage_;
+    uint32_t format_;
+    [[maybe_unused]] uint32_t pool_;
     bool locked_ = false;
 };
 
@@ -281,7 +284,10 @@ protected:
     virtual void onUnlock(uint32_t /*level*/) {}
 
 private:
-    uint32_t width_, height_, usage_, format_, pool_;
+    uint32_t width_, height_;
+    [[maybe_unused]] uint32_t usage_;  // kept as given, like a buffer's
+    uint32_t format_;
+    [[maybe_unused]] uint32_t pool_;
     std::vector<PageBlock> levels_;  // zeroed when made
 };
 
