@@ -33,8 +33,6 @@ void writeLevel(Texture& texture, uint32_t level, const ArgbImage& image)
     texture.unlockRect(level);
 }
 
-bool isPowerOfTwo(int n) { return n > 0 && (n & (n - 1)) == 0; }
-
 }  // namespace
 
 void TextureFile::load()

@@ -181,8 +181,6 @@ uint32_t texelFromBytes(const uint8_t* p)
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
-bool isPowerOfTwo(int n) { return n > 0 && (n & (n - 1)) == 0; }
-
 ArgbImage scaledToPowerOfTwo(const ArgbImage& image);
 
 }  // namespace
@@ -404,6 +402,8 @@ bool loadImageFile(const std::string& path, ArgbImage& out, std::string& error, 
     if (decodedType) *decodedType = type;
     return true;
 }
+
+bool isPowerOfTwo(int n) { return n > 0 && (n & (n - 1)) == 0; }
 
 uint32_t nextPowerOfTwo(uint32_t n)
 {

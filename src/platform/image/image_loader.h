@@ -75,6 +75,8 @@ bool loadImageFile(const std::string& path, ArgbImage& out, std::string& error, 
 bool loadImageFile(const std::string& path, DecodedImage& out, std::string& error,
                    ImageFileType* decodedType = nullptr);
 
+bool isPowerOfTwo(int n);
+
 // The smallest power of two not below n (1 for n <= 1).
 uint32_t nextPowerOfTwo(uint32_t n);
 
