@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
-#include <map>
 #include <vector>
 
 extern "C" {
@@ -51,8 +50,11 @@ struct VideoEncoder::State {
     SwsContext* scaler = nullptr;
     AVFrame* picture = nullptr;
     int sourceWidth = 0, sourceHeight = 0;
-    // Packets leave the encoder in decoding order; their durations are found again by time.
-    std::map<int64_t, int64_t> durations;
+    // Containers take a stream's length from its packet durations in decoding order: each video
+    // packet waits for the next one's decoding time, the last one lasts until the video's end.
+    AVPacket* heldPacket = nullptr;
+    bool packetHeld = false;
+    int64_t videoEnd = 0;
     uint64_t written = 0;
 
     // The picture waiting for its end: the next one's time, or the end of the video.
@@ -79,6 +81,7 @@ struct VideoEncoder::State {
         av_frame_free(&picture);
         av_frame_free(&sound);
         av_packet_free(&packet);
+        av_packet_free(&heldPacket);
         if (format) {
             if (format->pb) avio_closep(&format->pb);
             avformat_free_context(format);
@@ -91,25 +94,40 @@ struct VideoEncoder::State {
         return false;
     }
 
+    bool write(AVPacket* p, AVCodecContext* encoder, AVStream* stream, std::string& why)
+    {
+        av_packet_rescale_ts(p, encoder->time_base, stream->time_base);
+        p->stream_index = stream->index;
+        const int w = av_interleaved_write_frame(format, p);
+        av_packet_unref(p);
+        return w >= 0 || fail(why, "the file refused a packet", w);
+    }
+
     bool drain(AVCodecContext* encoder, AVStream* stream, std::string& why)
     {
         for (;;) {
             const int r = avcodec_receive_packet(encoder, packet);
             if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
             if (r < 0) return fail(why, "the encoder failed", r);
-            if (encoder == video) {
-                const auto d = durations.find(packet->pts);
-                if (d != durations.end()) {
-                    packet->duration = d->second;
-                    durations.erase(d);
-                }
+            if (encoder != video) {
+                if (!write(packet, encoder, stream, why)) return false;
+                continue;
             }
-            av_packet_rescale_ts(packet, encoder->time_base, stream->time_base);
-            packet->stream_index = stream->index;
-            const int w = av_interleaved_write_frame(format, packet);
-            av_packet_unref(packet);
-            if (w < 0) return fail(why, "the file refused a packet", w);
+            if (packetHeld) {
+                heldPacket->duration = std::max<int64_t>(packet->dts - heldPacket->dts, 0);
+                if (!write(heldPacket, encoder, stream, why)) return false;
+            }
+            av_packet_move_ref(heldPacket, packet);
+            packetHeld = true;
         }
+    }
+
+    bool writeLastVideoPacket(std::string& why)
+    {
+        if (!packetHeld) return true;
+        packetHeld = false;
+        heldPacket->duration = std::max<int64_t>(videoEnd - heldPacket->dts, 1);
+        return write(heldPacket, video, videoStream, why);
     }
 
     bool openVideo(int width, int height, std::string& why)
@@ -142,6 +160,9 @@ struct VideoEncoder::State {
             av_dict_set(&options, "row-mt", "1", 0);
         } else {
             av_dict_set(&options, "preset", "fast", 0);
+            // Without reordered pictures every packet's decoding time is its showing time, so the
+            // last picture's duration (and with it the video's length) reaches each container as is.
+            video->max_b_frames = 0;
         }
         const int r = avcodec_open2(video, codec, &options);
         av_dict_free(&options);
@@ -214,7 +235,7 @@ struct VideoEncoder::State {
         const int strides[1] = {sourceWidth * 4};
         sws_scale(scaler, planes, strides, 0, video->height, picture->data, picture->linesize);
         picture->pts = pts;
-        durations[pts] = std::max<int64_t>(duration, 1);
+        videoEnd = std::max(videoEnd, pts + std::max<int64_t>(duration, 1));
         const int r = avcodec_send_frame(video, picture);
         if (r < 0) return fail(why, "the encoder refused a picture", r);
         ++written;
@@ -333,7 +354,8 @@ bool VideoEncoder::create(const std::string& path, const VideoEncoderSettings& s
         return false;
     }
     s_->packet = av_packet_alloc();
-    if (!s_->packet) {
+    s_->heldPacket = av_packet_alloc();
+    if (!s_->packet || !s_->heldPacket) {
         why = "cannot create video " + path + ": out of memory";
         return false;
     }
@@ -384,7 +406,7 @@ bool VideoEncoder::finish(int64_t endMs, std::string& why)
     if (s.settings.fps > 0 && s.nextSlot == 0 && !s.encodePicture(s.held.data(), 0, 1, why)) return false;
     int r = avcodec_send_frame(s.video, nullptr);
     if (r < 0) return s.fail(why, "the video encoder cannot be drained", r);
-    if (!s.drain(s.video, s.videoStream, why)) return false;
+    if (!s.drain(s.video, s.videoStream, why) || !s.writeLastVideoPacket(why)) return false;
     if (s.audio && !s.flushSound(why)) return false;
     r = av_write_trailer(s.format);
     if (r < 0) return s.fail(why, "the end of the file cannot be written", r);
