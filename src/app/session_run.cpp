@@ -182,15 +182,6 @@ std::unique_ptr<KeyboardSource> SessionReplayer::makeKeyboard(std::unique_ptr<Ke
     return std::make_unique<ReplayKeyboard>(*this, std::move(live));
 }
 
-void SessionReplayer::noteFileRead(const std::string& name)
-{
-    if (!error_.empty()) return;
-    for (const SessionDataFile& f : session_.dataFiles)
-        if (f.name == name) return;
-    error_ = "session " + path_ + ": the replay reads the data file " + name +
-             ", which the recorded run did not read; the data folder differs from the recording's";
-}
-
 void SessionReplayer::enterGroup(int64_t group)
 {
     group_ = group;

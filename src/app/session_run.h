@@ -62,8 +62,6 @@ public:
     std::unique_ptr<TickSource> makeClock();
     // live supplies only the Escape test: the recorded keys drive the run.
     std::unique_ptr<KeyboardSource> makeKeyboard(std::unique_ptr<KeyboardSource> live);
-    // A file the replay reads that the recording did not is a different run.
-    void noteFileRead(const std::string& name);
 
     void startUpDone();
     void frameDone();
