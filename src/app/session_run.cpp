@@ -175,6 +175,14 @@ bool SessionReplayer::load(const std::string& path, std::string& error)
     return true;
 }
 
+bool SessionReplayer::loadText(const std::string& text, const std::string& name, std::string& error)
+{
+    path_ = name;
+    if (!parseSession(text, name, session_, error)) return false;
+    enterGroup(-1);
+    return true;
+}
+
 std::unique_ptr<TickSource> SessionReplayer::makeClock() { return std::make_unique<ReplayClock>(*this); }
 
 std::unique_ptr<KeyboardSource> SessionReplayer::makeKeyboard(std::unique_ptr<KeyboardSource> live)

@@ -55,6 +55,8 @@ private:
 class SessionReplayer {
 public:
     bool load(const std::string& path, std::string& error);
+    // The same from a session's text (name stands for the file in messages).
+    bool loadText(const std::string& text, const std::string& name, std::string& error);
     const Session& session() const { return session_; }
     const std::string& path() const { return path_; }
     int64_t frameCount() const { return static_cast<int64_t>(session_.frames.size()); }
