@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "app/session_file.h"
 #include "platform/audio/wav_file.h"
 #include "platform/image/image_loader.h"
 #include "support/fixtures.h"
@@ -137,8 +138,40 @@ TEST(SessionReplay, RefusalsNameTheFileAndFramesStopsEarly)
                                   "session was recorded with\n");
     EXPECT_FALSE(std::filesystem::exists(dir.file("v.webm")));
 
-    // Never over an input: the session being replayed is not a place to record to.
-    const ProcessResult over = run("--replay " + dir.file("s.txt") + " --video " + dir.file("s.txt"));
-    EXPECT_EQ(over.exitStatus, 2);
-    EXPECT_EQ(readFile(dir.file("s.txt")), session);
+    // Never over an input: the key script is not a place to record or encode to.
+    writeFile(dir.file("keys.mkv"), "0 UP\n");
+    for (const char* option : {" --video ", " --record "}) {
+        const ProcessResult over = run("--frames 1 --keys " + dir.file("keys.mkv") + option + dir.file("keys.mkv"));
+        EXPECT_EQ(over.exitStatus, 1);
+        EXPECT_NE(over.output.find("it is the input " + dir.file("keys.mkv") + " of this run"), std::string::npos) << over.output;
+        EXPECT_EQ(readFile(dir.file("keys.mkv")), "0 UP\n");
+    }
+}
+
+// A disk that fills up (a file-size limit): the run ends with status 1 naming the file; the
+// session keeps its whole frames, a video that cannot be completed is taken away.
+TEST(SessionReplay, OutputsPastTheFileSizeLimitEndWithStatusOne)
+{
+    TempDir dir;
+    writeFixtureData(dir.path());
+    auto capped = [&](const std::string& args) {
+        return runCommand("trap '' XFSZ; ulimit -f 8; " + zentrix("--data " + dir.path() + " --fixed-step 20 " + args));
+    };
+    const ProcessResult video = capped("--frames 100 --video " + dir.file("v.mkv"));
+    EXPECT_EQ(video.exitStatus, 1) << video.output;
+    EXPECT_NE(video.output.find("zentrix: cannot write video " + dir.file("v.mkv")), std::string::npos) << video.output;
+    EXPECT_NE(video.output.find("File too large"), std::string::npos) << video.output;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("v.mkv")));
+
+    const ProcessResult session = capped("--frames 2000 --record " + dir.file("s.txt"));
+    EXPECT_EQ(session.exitStatus, 1) << session.output;
+    EXPECT_NE(session.output.find("zentrix: cannot write session file " + dir.file("s.txt") + ": File too large"),
+              std::string::npos)
+        << session.output;
+    Session kept;
+    std::string error;
+    const std::string text = readFile(dir.file("s.txt"));
+    // What reached the disk replays up to its last whole frame.
+    ASSERT_TRUE(parseSession(text.substr(0, text.rfind('\n') + 1), "s.txt", kept, error)) << error;
+    EXPECT_GT(kept.frames.size(), 10u);
 }
