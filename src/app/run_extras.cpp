@@ -4,8 +4,8 @@
 #include <sys/stat.h>
 
 #include "app/application.h"
-#include "app/graphics.h"
-#include "platform/file/checked_file.h"
+#include "state/graphics.h"
+#include "base/checked_file.h"
 
 namespace {
 

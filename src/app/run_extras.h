@@ -5,9 +5,9 @@
 #include <string>
 
 #include "app/audio_out.h"
-#include "app/clock.h"
+#include "state/clock.h"
 #include "app/command_line.h"
-#include "app/input.h"
+#include "state/input.h"
 #include "app/progress_line.h"
 #include "app/screenshot_key.h"
 #include "app/session_run.h"

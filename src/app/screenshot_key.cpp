@@ -5,18 +5,16 @@
 #include <cstring>
 #include <vector>
 
-#include <SDL2/SDL.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/image/png_writer.h"
+#include "platform/sdl/sdl_platform.h"
 
 bool ScreenshotKey::pressed()
 {
-    int count = 0;
-    const Uint8* keys = SDL_GetKeyboardState(&count);
-    const bool down = keys && SDL_SCANCODE_F12 < count && keys[SDL_SCANCODE_F12];
+    const bool down = screenshotKeyDown();
     const bool press = down && !wasDown_;
     wasDown_ = down;
     return press;

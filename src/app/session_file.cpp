@@ -5,9 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
+#include <vector>
 
 #include "app/scripted_keyboard.h"
-#include "platform/file/checked_file.h"
+#include "base/checked_file.h"
 
 namespace {
 
@@ -145,113 +146,181 @@ std::string sessionFrameLine(int64_t index, const uint8_t* keys, const std::vect
     return line + "\n";
 }
 
+namespace {
+
+// One line's words; false with what (the message after "NAME:LINE: ") when it is malformed.
+using Words = std::vector<std::string>;
+
+bool parseDataLine(const Words& w, Session& out, std::string& what)
+{
+    SessionDataFile file;
+    if (w.size() < 3 || !decodeName(w[1], file.name)) {
+        what = "expected 'data NAME SIZE DIGEST' or 'data NAME missing'";
+        return false;
+    }
+    if (w.size() != 3 || w[2] != "missing") {
+        uint64_t size = 0;
+        if (w.size() != 4 || !parseUnsigned(w[2], INT64_MAX, size) || w[3].size() != 16 ||
+            w[3].find_first_not_of("0123456789abcdef") != std::string::npos) {
+            what = "expected 'data NAME SIZE DIGEST' with a 16-digit hexadecimal digest";
+            return false;
+        }
+        file.present = true;
+        file.size = size;
+        file.digest = std::strtoull(w[3].c_str(), nullptr, 16);
+    }
+    for (const SessionDataFile& seen : out.dataFiles) {
+        if (seen.name == file.name) {
+            what = "data file " + file.name + " is listed twice";
+            return false;
+        }
+    }
+    out.dataFiles.push_back(std::move(file));
+    return true;
+}
+
+bool parseTicks(const Words& w, size_t from, Session& out, std::string& what)
+{
+    for (size_t i = from; i < w.size(); ++i) {
+        TickRun run;
+        if (!parseTickRun(w[i], run)) {
+            what = "expected a tick value or VALUE*COUNT, not '" + w[i] + "'";
+            return false;
+        }
+        out.tickRuns.push_back(run);
+    }
+    return true;
+}
+
+bool parseFrameLine(const Words& w, Session& out, std::string& what)
+{
+    uint64_t index = 0;
+    if (w.size() < 4 || !parseUnsigned(w[1], INT64_MAX, index) || w[2] != "keys") {
+        what = "expected 'frame N keys ... ticks ...'";
+        return false;
+    }
+    if (index != out.frames.size()) {
+        what = "frame " + w[1] + " where frame " + std::to_string(out.frames.size()) + " was expected";
+        return false;
+    }
+    SessionFrame frame;
+    size_t i = 3;
+    if (w[i] == "?") {
+        ++i;
+    } else {
+        frame.keysRead = true;
+        for (; i < w.size() && w[i] != "ticks"; ++i) {
+            uint8_t code = 0;
+            if (!parseKey(w[i], code)) {
+                what = "unknown key '" + w[i] + "'";
+                return false;
+            }
+            frame.keysDown.push_back(code);
+        }
+    }
+    if (i >= w.size() || w[i] != "ticks") {
+        what = "expected 'ticks' after the keys of frame " + w[1];
+        return false;
+    }
+    frame.firstRun = out.tickRuns.size();
+    if (!parseTicks(w, i + 1, out, what)) return false;
+    frame.runCount = out.tickRuns.size() - frame.firstRun;
+    out.frames.push_back(std::move(frame));
+    return true;
+}
+
+bool parseHeaderLine(int64_t lineNumber, const Words& w, Session& out, std::string& what)
+{
+    if (lineNumber == 1) {
+        uint64_t version = 0;
+        if (w.size() != 3 || w[0] != "zentrix" || w[1] != "session") {
+            what = "not a zentrix session file (it must begin with 'zentrix session " + std::to_string(sessionFormatVersion) + "')";
+            return false;
+        }
+        if (!parseUnsigned(w[2], UINT32_MAX, version) || version != uint64_t(sessionFormatVersion)) {
+            what = "session format version '" + w[2] + "' is not known to this program, which reads version " +
+                   std::to_string(sessionFormatVersion);
+            return false;
+        }
+        return true;
+    }
+    uint64_t seed = 0;
+    if (w.size() != 2 || w[0] != "seed" || !parseUnsigned(w[1], UINT32_MAX, seed)) {
+        what = "expected 'seed N' with N from 0 to 4294967295";
+        return false;
+    }
+    out.seed = static_cast<uint32_t>(seed);
+    return true;
+}
+
+// Every line after the header: data, start, frame and end lines.
+bool parseBodyLine(const Words& w, bool& sawStart, Session& out, std::string& what)
+{
+    if (!out.end.empty()) {
+        what = "nothing may follow the 'end' line";
+        return false;
+    }
+    if (w[0] == "data") return parseDataLine(w, out, what);
+    if (w[0] == "start") {
+        if (sawStart) {
+            what = "a second 'start' line";
+            return false;
+        }
+        sawStart = true;
+        if (!parseTicks(w, 1, out, what)) return false;
+        out.startRuns = out.tickRuns.size();
+        return true;
+    }
+    if (w[0] == "frame") {
+        if (!sawStart) {
+            what = "a frame before the 'start' line";
+            return false;
+        }
+        return parseFrameLine(w, out, what);
+    }
+    if (w[0] == "end") {
+        if (w.size() != 2 || (w[1] != "escape" && w[1] != "close" && w[1] != "frames" && w[1] != "error")) {
+            what = "expected 'end escape', 'end close', 'end frames' or 'end error'";
+            return false;
+        }
+        out.end = w[1];
+        return true;
+    }
+    what = "unknown line '" + w[0] + "'";
+    return false;
+}
+
+}  // namespace
+
 bool parseSession(const std::string& text, const std::string& name, Session& out, std::string& error)
 {
     out = Session{};
     size_t pos = 0;
     int64_t lineNumber = 0;
     bool sawStart = false;
-    auto fail = [&](const std::string& what) {
-        error = name + ":" + std::to_string(lineNumber) + ": " + what;
-        return false;
-    };
     while (pos < text.size()) {
         const size_t newline = text.find('\n', pos);
         ++lineNumber;
         if (newline == std::string::npos) {
-            if (lineNumber <= 2) return fail("the file ends before its header is complete");
+            if (lineNumber <= 2) {
+                error = name + ":" + std::to_string(lineNumber) + ": the file ends before its header is complete";
+                return false;
+            }
             const std::string what = sawStart ? "frame " + std::to_string(out.frames.size()) : "the start-up";
             error = name + " is cut off in the middle of " + what + " (line " + std::to_string(lineNumber) +
                     " has no end); a session can be replayed only up to a whole frame";
             return false;
         }
-        std::string line = text.substr(pos, newline - pos);
+        std::istringstream words(text.substr(pos, newline - pos));
         pos = newline + 1;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        std::istringstream words(line);
-        std::string word;
-        std::vector<std::string> w;
-        while (words >> word) w.push_back(word);
-
-        if (lineNumber == 1) {
-            uint64_t version = 0;
-            if (w.size() != 3 || w[0] != "zentrix" || w[1] != "session")
-                return fail("not a zentrix session file (it must begin with 'zentrix session " +
-                            std::to_string(sessionFormatVersion) + "')");
-            if (!parseUnsigned(w[2], UINT32_MAX, version) || version != uint64_t(sessionFormatVersion))
-                return fail("session format version '" + w[2] + "' is not known to this program, which reads version " +
-                            std::to_string(sessionFormatVersion));
-            continue;
-        }
-        if (lineNumber == 2) {
-            uint64_t seed = 0;
-            if (w.size() != 2 || w[0] != "seed" || !parseUnsigned(w[1], UINT32_MAX, seed))
-                return fail("expected 'seed N' with N from 0 to 4294967295");
-            out.seed = static_cast<uint32_t>(seed);
-            continue;
-        }
-        if (w.empty()) continue;
-        if (!out.end.empty()) return fail("nothing may follow the 'end' line");
-        if (w[0] == "data") {
-            SessionDataFile file;
-            if (w.size() < 3 || !decodeName(w[1], file.name)) return fail("expected 'data NAME SIZE DIGEST' or 'data NAME missing'");
-            if (w.size() == 3 && w[2] == "missing") {
-                file.present = false;
-            } else {
-                uint64_t size = 0;
-                if (w.size() != 4 || !parseUnsigned(w[2], INT64_MAX, size) || w[3].size() != 16 ||
-                    w[3].find_first_not_of("0123456789abcdef") != std::string::npos)
-                    return fail("expected 'data NAME SIZE DIGEST' with a 16-digit hexadecimal digest");
-                file.present = true;
-                file.size = size;
-                file.digest = std::strtoull(w[3].c_str(), nullptr, 16);
-            }
-            for (const SessionDataFile& seen : out.dataFiles)
-                if (seen.name == file.name) return fail("data file " + file.name + " is listed twice");
-            out.dataFiles.push_back(std::move(file));
-        } else if (w[0] == "start") {
-            if (sawStart) return fail("a second 'start' line");
-            sawStart = true;
-            for (size_t i = 1; i < w.size(); ++i) {
-                TickRun run;
-                if (!parseTickRun(w[i], run)) return fail("expected a tick value or VALUE*COUNT, not '" + w[i] + "'");
-                out.tickRuns.push_back(run);
-            }
-            out.startRuns = out.tickRuns.size();
-        } else if (w[0] == "frame") {
-            if (!sawStart) return fail("a frame before the 'start' line");
-            uint64_t index = 0;
-            if (w.size() < 4 || !parseUnsigned(w[1], INT64_MAX, index) || w[2] != "keys")
-                return fail("expected 'frame N keys ... ticks ...'");
-            if (index != out.frames.size())
-                return fail("frame " + w[1] + " where frame " + std::to_string(out.frames.size()) + " was expected");
-            SessionFrame frame;
-            size_t i = 3;
-            if (i < w.size() && w[i] == "?") {
-                ++i;
-            } else {
-                frame.keysRead = true;
-                for (; i < w.size() && w[i] != "ticks"; ++i) {
-                    uint8_t code = 0;
-                    if (!parseKey(w[i], code)) return fail("unknown key '" + w[i] + "'");
-                    frame.keysDown.push_back(code);
-                }
-            }
-            if (i >= w.size() || w[i] != "ticks") return fail("expected 'ticks' after the keys of frame " + w[1]);
-            frame.firstRun = out.tickRuns.size();
-            for (++i; i < w.size(); ++i) {
-                TickRun run;
-                if (!parseTickRun(w[i], run)) return fail("expected a tick value or VALUE*COUNT, not '" + w[i] + "'");
-                out.tickRuns.push_back(run);
-            }
-            frame.runCount = out.tickRuns.size() - frame.firstRun;
-            out.frames.push_back(std::move(frame));
-        } else if (w[0] == "end") {
-            if (w.size() != 2 || (w[1] != "escape" && w[1] != "close" && w[1] != "frames" && w[1] != "error"))
-                return fail("expected 'end escape', 'end close', 'end frames' or 'end error'");
-            out.end = w[1];
-        } else {
-            return fail("unknown line '" + w[0] + "'");
+        Words w;
+        for (std::string word; words >> word;) w.push_back(word);
+        std::string what;
+        const bool ok = lineNumber <= 2 ? parseHeaderLine(lineNumber, w, out, what)
+                                        : w.empty() || parseBodyLine(w, sawStart, out, what);
+        if (!ok) {
+            error = name + ":" + std::to_string(lineNumber) + ": " + what;
+            return false;
         }
     }
     if (lineNumber < 2) {

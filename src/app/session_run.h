@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "app/clock.h"
-#include "app/input.h"
+#include "state/clock.h"
+#include "state/input.h"
 #include "app/session_file.h"
-#include "platform/file/checked_file.h"
+#include "base/checked_file.h"
 
 // --record: the tick values and key states the run reads go into a session file as they are read;
 // each frame's line is written and handed to the system when the frame is done, so a run that

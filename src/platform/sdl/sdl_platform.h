@@ -6,8 +6,8 @@
 
 #include <SDL2/SDL.h>
 
-#include "app/clock.h"
-#include "app/input.h"
+#include "state/clock.h"
+#include "state/input.h"
 
 // SDL stand-ins for the window, message loop, tick count, keyboard, mouse and message box.
 
@@ -64,6 +64,9 @@ public:
 private:
     const SdlWindow& window_;
 };
+
+// F12, the screenshot key: not one of the game's keys, so not in the keyboard state it reads.
+bool screenshotKeyDown();
 
 // The key code for an SDL scan code, or 0 when the program has no use for it.
 uint8_t keyCodeForScancode(SDL_Scancode scancode);
