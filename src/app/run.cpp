@@ -142,7 +142,7 @@ int runApplication(const RunOptions& options)
     std::unique_ptr<OpenAlEngine> audioEngine;
     AudioOut audioOut;
     std::string silentReason;
-    if (!audioOutFile.empty() || extras.wantsCapture()) {
+    if (!audioOutFile.empty() || extras.wantsLoopback(options.headless)) {
         audioEngine = std::make_unique<OpenAlEngine>(OpenAlEngine::Output::Loopback);
         OpenAlEngine* engine = audioEngine.get();
         std::string error;

@@ -27,8 +27,11 @@ public:
     bool replaying() const { return replaying_; }
     // The frames the run will have, where known (-1 not).
     int64_t frameTotal(int64_t frameLimit) const;
-    // Sound is rendered through the loopback mixer for the video too.
-    bool wantsCapture() const { return video_.isOpen(); }
+    // The loopback mixer is wanted for the video's sound, and by a headless recording or replay:
+    // there the game's sounds are loaded as in a window (mixed into nothing when no output
+    // wants them), because whether they load shows in the run (the explosion's sound channel),
+    // and a session must replay the same with or without sound output.
+    bool wantsLoopback(bool headless) const { return video_.isOpen() || (headless && (recording_ || replaying_)); }
     void attachSound(AudioOut& audio);
 
     std::unique_ptr<TickSource> clock(std::unique_ptr<TickSource> clock);
