@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 
 #include "app/session_file.h"
@@ -92,7 +93,7 @@ TEST(SessionReplay, RealClockRecordingReplaysExactlyAndIntoAVideo)
 
     PcmSound wav;
     ASSERT_TRUE(loadWavFile(dir.file("a.wav"), wav, why)) << why;
-    const int64_t offset = firstTick * 441 / 10 - video.soundStartMs * 441 / 10;
+    const int64_t offset = firstTick * 441 / 10 - int64_t(std::llround(video.soundStartMs * 44.1));
     int64_t bestLag = 0;
     double best = -1.0;
     for (int64_t lag = -441; lag <= 441; ++lag) {

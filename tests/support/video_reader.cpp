@@ -7,6 +7,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/intreadwrite.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
 }
@@ -49,6 +50,9 @@ bool readVideo(const std::string& path, const std::vector<int64_t>& wantMs, Deco
         return false;
     }
     const bool hasAudio = audio.open(format, AVMEDIA_TYPE_AUDIO);
+    // The encoder's lead-in is trimmed here rather than by the decoder, so that the first kept
+    // sample's time is known.
+    if (hasAudio) audio.context->flags2 |= AV_CODEC_FLAG2_SKIP_MANUAL;
     out.videoCodec = avcodec_get_name(video.context->codec_id);
     if (hasAudio) out.audioCodec = avcodec_get_name(audio.context->codec_id);
     out.width = video.context->width;
@@ -85,18 +89,33 @@ bool readVideo(const std::string& path, const std::vector<int64_t>& wantMs, Deco
     };
     auto takeAudio = [&] {
         while (avcodec_receive_frame(audio.context, frame) >= 0) {
+            int skip = 0;
+            if (const AVFrameSideData* side = av_frame_get_side_data(frame, AV_FRAME_DATA_SKIP_SAMPLES))
+                skip = std::min(int(AV_RL32(side->data)), frame->nb_samples);
+            if (skip == frame->nb_samples) {
+                av_frame_unref(frame);
+                continue;
+            }
             if (firstSound) {
                 firstSound = false;
-                out.soundStartMs = toMs(frame->pts, audioBase);
+                out.soundStartMs = double(av_rescale_q(frame->pts, audioBase, AVRational{1, 1000000})) / 1000.0 +
+                                   1000.0 * skip / frame->sample_rate;
                 AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
                 swr_alloc_set_opts2(&resampler, &stereo, AV_SAMPLE_FMT_S16, 44100, &frame->ch_layout,
                                     AVSampleFormat(frame->format), frame->sample_rate, 0, nullptr);
                 swr_init(resampler);
             }
-            const int room = swr_get_out_samples(resampler, frame->nb_samples);
+            const int kept = frame->nb_samples - skip;
+            const AVSampleFormat sampleFormat = AVSampleFormat(frame->format);
+            const int channels = frame->ch_layout.nb_channels;
+            const bool planar = av_sample_fmt_is_planar(sampleFormat);
+            const int step = av_get_bytes_per_sample(sampleFormat) * skip * (planar ? 1 : channels);
+            std::vector<const uint8_t*> planes;
+            for (int c = 0; c < (planar ? channels : 1); ++c) planes.push_back(frame->extended_data[c] + step);
+            const int room = swr_get_out_samples(resampler, kept);
             std::vector<int16_t> block(size_t(room) * 2 + 2);
             uint8_t* dst[1] = {reinterpret_cast<uint8_t*>(block.data())};
-            const int got = swr_convert(resampler, dst, room, const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
+            const int got = swr_convert(resampler, dst, room, planes.data(), kept);
             if (got > 0) out.sound.insert(out.sound.end(), block.begin(), block.begin() + got * 2);
             av_frame_unref(frame);
         }
@@ -130,7 +149,7 @@ bool readVideo(const std::string& path, const std::vector<int64_t>& wantMs, Deco
     const int64_t origin = out.pictureMs.empty() ? 0 : out.pictureMs.front();
     for (int64_t& t : out.pictureMs) t -= origin;
     out.videoEndMs -= origin;
-    out.soundStartMs -= origin;
+    out.soundStartMs -= double(origin);
     return true;
 }
 

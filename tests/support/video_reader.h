@@ -14,7 +14,7 @@ struct DecodedVideo {
     int64_t videoEndMs = 0;                // the last picture's time plus its duration
     std::vector<RgbaImage> picturesAt;     // the picture shown at each asked time
     std::vector<int16_t> sound;            // interleaved stereo, resampled to 44,100 Hz
-    int64_t soundStartMs = 0;              // the first sample's time
+    double soundStartMs = 0;               // the first sample's time, the lead-in trimmed
 };
 
 // wantMs: times whose shown picture goes into picturesAt. False with error.

@@ -110,6 +110,10 @@ struct VideoEncoder::State {
             if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
             if (r < 0) return fail(why, "the encoder failed", r);
             if (encoder != video) {
+                // WebM readers take Opus's lead-in (its codec delay) off each block's time
+                // themselves; the encoder's times have it taken off already.
+                if (webm && packet->pts != AV_NOPTS_VALUE) packet->pts += encoder->initial_padding;
+                if (webm && packet->dts != AV_NOPTS_VALUE) packet->dts += encoder->initial_padding;
                 if (!write(packet, encoder, stream, why)) return false;
                 continue;
             }
