@@ -15,12 +15,15 @@ public:
     void update(int64_t framesDone, int64_t total);
     void clear();
     // The text for a state of the run (for tests).
-    static std::string text(int64_t framesDone, int64_t total, double seconds);
+    // seconds: the time the frames since the first took.
+    static std::string text(int64_t framesDone, int64_t total, double seconds, int64_t firstFrames = 0);
 
 private:
     using Clock = std::chrono::steady_clock;
     bool enabled_ = false;
     bool shown_ = false;
+    bool started_ = false;
+    int64_t startFrames_ = 0;  // the rate counts from the first frame, not from start-up
     Clock::time_point start_;
     Clock::time_point lastShown_;
 };
