@@ -15,8 +15,9 @@ namespace {
 // A run of one value polled this often is far beyond any real frame's pacing loop; the cap keeps
 // a hostile file from making the replay spin for hours before it notices.
 constexpr uint64_t maxRunCount = 100000000;
-// Sessions grow by some tens of bytes per frame; a gigabyte is days of flight.
-constexpr uint64_t maxSessionBytes = 1ull << 30;
+// Sessions grow by some tens of bytes per frame: 256 MiB is more than a day of flight, and
+// bounds what a hostile file can make the reader hold (some 50 bytes a frame line).
+constexpr uint64_t maxSessionBytes = 256ull << 20;
 
 const char* const keyNames[] = {"UP", "DOWN", "LEFT", "RIGHT", "NUMPAD1", "NUMPAD3", "B", "V", "M",
                                 "N",  "E",    "W",    "A",     "F",       "1",       "2", "ESCAPE"};
@@ -360,7 +361,7 @@ bool loadSession(const std::string& path, Session& out, std::string& error)
         return false;
     }
     if (tooLarge) {
-        error = "session file " + path + " is larger than 1 GiB";
+        error = "session file " + path + " is larger than 256 MiB";
         return false;
     }
     return parseSession(all, path, out, error);
