@@ -95,7 +95,8 @@ bool decodePng(const uint8_t* bytes, size_t size, HeightPicture& out, std::strin
     // Everything becomes grey or RGB at 8 or 16 bits; transparency is not height.
     if (colorType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(d.png);
     if (colorType == PNG_COLOR_TYPE_GRAY && depth < 8) png_set_expand_gray_1_2_4_to_8(d.png);
-    if (colorType & PNG_COLOR_MASK_ALPHA) png_set_strip_alpha(d.png);
+    // Also the alpha that expanding a palette with transparency adds.
+    png_set_strip_alpha(d.png);
     const int passes = png_set_interlace_handling(d.png);
     png_read_update_info(d.png, d.info);
 
