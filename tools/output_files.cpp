@@ -5,7 +5,7 @@
 
 #include <unistd.h>
 
-#include "platform/file/checked_file.h"
+#include "base/checked_file.h"
 
 bool writeOutput(const std::filesystem::path& path, Existing existing, std::string& error,
                  const std::function<bool(const std::string& temporary, std::string& error)>& write)

@@ -10,7 +10,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include "platform/file/checked_file.h"
+#include "base/checked_file.h"
 
 namespace fs = std::filesystem;
 

@@ -8,7 +8,7 @@
 #include <png.h>
 #include <sys/stat.h>
 
-#include "platform/file/checked_file.h"
+#include "base/checked_file.h"
 #include "platform/image/image_loader.h"
 
 namespace {
