@@ -104,8 +104,10 @@ bool createGraphicsDevice()
     pp.autoDepthStencilFormat = D3DFMT_D16;
     pp.presentationInterval = D3DPRESENT_INTERVAL_ONE;
 
+    // The data folder may be shared or unpacked from elsewhere: a link or a pipe planted under the
+    // log's name must not redirect or block the write.
     OutputFile log;
-    if (!log.open(logFileName, "the log")) {
+    if (!log.open(logFileName, "the log", OutputFile::Accept::RegularOnly)) {
         reportFatal(log.error());
         return false;
     }

@@ -13,14 +13,34 @@ TokenReader::~TokenReader() { close(); }
 bool TokenReader::open(const std::string& path)
 {
     close();
-    file_ = openRegularFile(path);
-    return file_ != nullptr;
+    failure_.clear();
+    std::string text, reason;
+    if (!readTextFile(path, text, reason)) {
+        const int err = errno;
+        if (reason.rfind("cannot be read", 0) == 0)
+            failure_ = "cannot read " + path + reason.substr(std::string("cannot be read").size());
+        else if (reason.rfind("is larger", 0) == 0)
+            failure_ = path + " " + reason;
+        else {
+            errno = err;
+            failure_ = cannotOpenMessage(path);
+        }
+        return false;
+    }
+    const std::string longWord = overlongToken(text);
+    if (!longWord.empty()) {
+        failure_ = path + ": a word of " + std::to_string(longWord.size()) + " characters, more than the " +
+                   std::to_string(maxTextTokenLength) + " allowed: " + quoteToken(longWord);
+        return false;
+    }
+    openText(std::move(text));
+    return true;
 }
 
 bool TokenReader::openRequired(const std::string& path)
 {
     if (open(path)) return true;
-    reportFatal(cannotOpenMessage(path));
+    reportFatal(failure_);
     return false;
 }
 
@@ -34,8 +54,6 @@ void TokenReader::openText(std::string text)
 
 void TokenReader::close()
 {
-    if (file_) std::fclose(file_);
-    file_ = nullptr;
     text_.clear();
     textPos_ = 0;
     textOpen_ = false;
@@ -44,7 +62,6 @@ void TokenReader::close()
 
 int TokenReader::nextChar()
 {
-    if (file_) return std::fgetc(file_);
     if (textOpen_ && textPos_ < text_.size()) return static_cast<unsigned char>(text_[textPos_++]);
     return EOF;
 }
@@ -83,11 +100,7 @@ std::string TokenReader::describeNext()
 {
     std::string word;
     if (!peekWord(word)) return "the end of the file";
-    // A runaway token is cut so that one message stays one readable line.
-    if (word.size() > 40) word = word.substr(0, 40) + "...";
-    for (char& c : word)
-        if (!std::isprint(static_cast<unsigned char>(c))) c = '?';
-    return "'" + word + "'";
+    return quoteToken(word);
 }
 
 bool TokenReader::readInt(int32_t& value)

@@ -6,6 +6,9 @@
 #include "device/graphics_device.h"
 #include "math/vec3.h"
 
+inline constexpr const char* followerBallFileName = "Graphic/Billardkugel1.bmp";
+inline constexpr const char* projectileBallFileName = "Graphic/Billardkugel3.bmp";
+
 class Terrain;
 class StarField;
 class Ball;

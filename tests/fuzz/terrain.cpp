@@ -88,6 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (!description.land.empty()) cameraPos = Vec3(description.land[0].position.x, 20.0f, description.land[0].position.z);
         lookDir = Vec3(0.0f, 0.0f, 1.0f);
         terrain.render();
+        // Every value the reader accepts keeps the ground height a number.
+        if (!fatalErrorPending() && !std::isfinite(terrainFrame.groundHeight())) std::abort();
     }
     graphicsDevice.reset();
     return 0;

@@ -192,8 +192,10 @@ bool WavWriter::open(const std::string& path, int channels, int rate, std::strin
     putLe16(header + 32, static_cast<uint16_t>(frameBytes()));
     putLe16(header + 34, 16);
     std::memcpy(header + 36, "data", 4);
-    putLe32(header + 4, 36);
-    putLe32(header + 40, 0);
+    // A pipe cannot be rewound to update the sizes, so it is told the largest ones, as streamed
+    // WAV data usually is.
+    putLe32(header + 4, file_.seekable() ? 36u : 0xFFFFFFFFu);
+    putLe32(header + 40, file_.seekable() ? 0u : 0xFFFFFFFFu);
     if (!file_.write(header, sizeof header) || !file_.flush()) {
         why = file_.error();
         file_.close();
@@ -204,6 +206,7 @@ bool WavWriter::open(const std::string& path, int channels, int rate, std::strin
 
 bool WavWriter::updateHeader()
 {
+    if (!file_.seekable()) return file_.flush();
     uint8_t size[4];
     putLe32(size, 36u + dataBytes_);
     if (!file_.writeAt(4, size, 4)) return false;

@@ -206,6 +206,44 @@ bool imageHeaderSize(const uint8_t* bytes, size_t size, ImageFileType type, int6
     }
 }
 
+ImageProbe probeImageFile(const std::string& path)
+{
+    ImageProbe probe;
+    std::FILE* opened = openRegularFile(path);
+    if (!opened) return probe;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(opened, std::fclose);
+    // Headers stand at the front; a JPEG's frame header may follow some metadata.
+    constexpr size_t probeBytes = size_t(1) << 20;
+    std::vector<uint8_t> bytes(probeBytes + 1);
+    const size_t n = std::fread(bytes.data(), 1, bytes.size(), file.get());
+    const ImageFileType type = imageFileType(bytes.data(), n);
+    if (type == ImageFileType::Unknown) return probe;
+    std::string error;
+    int64_t width = 0, height = 0;
+    if (imageHeaderSize(bytes.data(), std::min(n, probeBytes), type, width, height, error)) {
+        probe.width = width;
+        probe.height = height;
+        probe.known = true;
+    } else if (n > probeBytes) {
+        // A header beyond the probe may announce anything the loader accepts.
+        probe.width = probe.height = maxImageSide;
+        probe.known = true;
+    }
+    return probe;
+}
+
+uint64_t textureBytes(int64_t width, int64_t height)
+{
+    if (width <= 0 || height <= 0 || width > maxImageSide || height > maxImageSide) return 0;
+    uint64_t w = nextPowerOfTwo(uint32_t(width)), h = nextPowerOfTwo(uint32_t(height)), total = 0;
+    for (;;) {
+        total += w * h * 4;
+        if (w == 1 && h == 1) return total;
+        w = std::max<uint64_t>(1, w / 2);
+        h = std::max<uint64_t>(1, h / 2);
+    }
+}
+
 void DecodedImage::FreeSurface::operator()(SDL_Surface* surface) const noexcept { SDL_FreeSurface(surface); }
 
 bool DecodedImage::convert(void* texels, int pitch, bool bgraBytes, std::string& error) const

@@ -34,6 +34,19 @@ inline constexpr int maxImageSide = 8192;
 bool imageHeaderSize(const uint8_t* bytes, size_t size, ImageFileType type, int64_t& width, int64_t& height,
                      std::string& error);
 
+// What an image file's header announces, read without decoding: known is false for a file that
+// cannot be opened or is no BMP, JPEG or PNG (loading it will fail with its own warning). A header
+// too deep in a large file to be found counts as the largest picture the loader accepts.
+struct ImageProbe {
+    bool known = false;
+    int64_t width = 0, height = 0;
+};
+ImageProbe probeImageFile(const std::string& path);
+
+// The bytes a texture made from a picture of width x height takes: both sides rounded up to
+// powers of two, four bytes a texel, every mip level. 0 for a size the loader refuses.
+uint64_t textureBytes(int64_t width, int64_t height);
+
 struct SDL_Surface;
 
 // A decoded picture whose texels are not converted yet, so that they can be written straight
