@@ -12,6 +12,24 @@
 #include "world/game_world.h"
 #include "world/trajectory.h"
 
+namespace {
+
+// Where a path that does not exist yet would be created: through symbolic links that point
+// nowhere yet, too.
+std::filesystem::path whereCreated(const std::string& path, std::error_code& ec)
+{
+    namespace fs = std::filesystem;
+    fs::path p = fs::absolute(path, ec);
+    struct stat link {};
+    for (int hops = 0; hops < 40 && !ec && ::lstat(p.c_str(), &link) == 0 && S_ISLNK(link.st_mode); ++hops) {
+        const fs::path target = fs::read_symlink(p, ec);
+        p = target.is_absolute() ? target : p.parent_path() / target;
+    }
+    return ec ? p : fs::weakly_canonical(p, ec);
+}
+
+}  // namespace
+
 bool sameFile(const std::string& a, const std::string& b)
 {
     struct stat sa {}, sb {};
@@ -20,8 +38,8 @@ bool sameFile(const std::string& a, const std::string& b)
     if (aExists && bExists) return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
     if (aExists || bExists) return false;
     std::error_code ea, eb;
-    const auto ra = std::filesystem::weakly_canonical(a, ea);
-    const auto rb = std::filesystem::weakly_canonical(b, eb);
+    const auto ra = whereCreated(a, ea);
+    const auto rb = whereCreated(b, eb);
     return !ea && !eb && ra == rb;
 }
 
