@@ -16,9 +16,11 @@ std::string number(float v)
     return buf;
 }
 
-// Fixed costs beside the vertex data: a wave frame is a buffer object of its own, a water
-// instance keeps its rectangle, corners and flags.
-constexpr uint64_t waterFrameOverhead = 512;
+// Vertex and index data live twice, in the program's buffer and in the graphics driver's copy of
+// it; every wave frame is a buffer object of its own (about a kilobyte of bookkeeping on both
+// sides); a water instance keeps its rectangle, corners and flags.
+constexpr uint64_t bufferCopies = 2;
+constexpr uint64_t waterFrameOverhead = 1024;
 constexpr uint64_t waterInstanceBytes = 128;
 
 uint64_t gridIndexBytes(int32_t columns, int32_t rows) { return uint64_t(columns - 1) * uint64_t(rows - 1) * 6 * 2; }
@@ -233,11 +235,12 @@ bool readWater(FieldReader& f, const TextureListSizes& lists, WaterTileRecord& r
           f.integer("frame count", r.frameCount) && f.atLeast("frame count", r.frameCount, 1) &&
           f.integer("frame period", r.framePeriod) && f.atLeast("frame period", r.framePeriod, 0)))
         return false;
-    const int64_t bytes = int64_t(r.frameCount) * int64_t(r.columns) * int64_t(r.rows) * 40;
-    if (bytes > maxWaterFrameBytes)
-        return f.fail("frame count x columns x rows x 40 bytes is " + std::to_string(bytes) + " bytes of wave frames (" +
-                      std::to_string(r.frameCount) + " x " + std::to_string(r.columns) + " x " + std::to_string(r.rows) +
-                      "), at most " + std::to_string(maxWaterFrameBytes) + " are allowed");
+    const uint64_t bytes = waterFrameBytes(r.columns, r.rows, r.frameCount);
+    if (bytes > uint64_t(maxWaterFrameBytes))
+        return f.fail(std::to_string(r.frameCount) + " wave frames of " + std::to_string(r.columns) + " x " +
+                      std::to_string(r.rows) + " vertices would take " + std::to_string(bytes) +
+                      " bytes (two copies of 40 bytes a vertex and 1024 bytes a frame), at most " +
+                      std::to_string(maxWaterFrameBytes) + " are allowed");
     // Each vertex sways by up to the sway along x and z and bobs between -wave height and +wave
     // height (the random amplitude is drawn from that whole range).
     const float sway = std::fabs(r.sway), wave = std::fabs(r.waveHeight);
@@ -265,13 +268,19 @@ uint64_t landTileBytes(int32_t columns, int32_t rows)
 {
     const uint64_t vertices = uint64_t(columns) * uint64_t(rows);
     const uint64_t triangles = 2 * uint64_t(columns - 1) * uint64_t(rows - 1);
-    return vertices * sizeof(TerrainVertex) + triangles * sizeof(TerrainTriangle) + gridIndexBytes(columns, rows);
+    return bufferCopies * (vertices * sizeof(TerrainVertex) + gridIndexBytes(columns, rows)) +
+           triangles * sizeof(TerrainTriangle);
+}
+
+uint64_t waterFrameBytes(int32_t columns, int32_t rows, int32_t frames)
+{
+    const uint64_t vertices = uint64_t(columns) * uint64_t(rows);
+    return uint64_t(frames) * (bufferCopies * vertices * sizeof(TerrainVertex) + waterFrameOverhead);
 }
 
 uint64_t waterTileBytes(size_t instances, int32_t columns, int32_t rows, int32_t frames)
 {
-    const uint64_t vertices = uint64_t(columns) * uint64_t(rows);
-    return uint64_t(frames) * (vertices * sizeof(TerrainVertex) + waterFrameOverhead) + gridIndexBytes(columns, rows) +
+    return waterFrameBytes(columns, rows, frames) + bufferCopies * gridIndexBytes(columns, rows) +
            uint64_t(instances) * waterInstanceBytes;
 }
 

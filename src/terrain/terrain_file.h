@@ -12,8 +12,8 @@ inline constexpr const char* terrainFileName = "Terrain.txt";
 
 // 16-bit indices address at most this many vertices per tile.
 inline constexpr int64_t maxTileVertices = 65536;
-// The wave frames of one water tile may take at most this much memory; a record asking for more
-// is refused instead of exhausting memory at start-up.
+// The wave frames of one water tile may take at most this much memory (counted as waterFrameBytes
+// does); a record asking for more is refused instead of exhausting memory at start-up.
 inline constexpr int64_t maxWaterFrameBytes = int64_t(256) * 1024 * 1024;
 
 // Everything the terrain allocates for its tiles and textures together (vertices, triangle
@@ -28,6 +28,8 @@ inline constexpr int32_t maxLandColumns = 1024 + 2;
 // Bytes the builds allocate and keep for one tile of each kind (what the budget counts).
 uint64_t landTileBytes(int32_t columns, int32_t rows);
 uint64_t waterTileBytes(size_t instances, int32_t columns, int32_t rows, int32_t frames);
+// The wave frames alone: two copies of every frame's vertices and a buffer object per frame.
+uint64_t waterFrameBytes(int32_t columns, int32_t rows, int32_t frames);
 
 // One land record of Terrain.txt, as read.
 struct LandTileRecord {

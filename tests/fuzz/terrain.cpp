@@ -44,7 +44,7 @@ void checkAccepted(const TerrainDescription& d, const TextureListSizes& lists)
             std::abort();
     for (const WaterTileRecord& r : d.water) {
         if (r.columns < 2 || r.rows < 2 || r.frameCount < 1 || r.framePeriod < 0 ||
-            int64_t(r.frameCount) * r.columns * r.rows * 40 > maxWaterFrameBytes || !std::isfinite(r.waveHeight) ||
+            waterFrameBytes(r.columns, r.rows, r.frameCount) > uint64_t(maxWaterFrameBytes) || !std::isfinite(r.waveHeight) ||
             !std::isfinite(r.sway) || r.detailTexture < 0 || size_t(r.detailTexture) >= lists.detail)
             std::abort();
         for (const Vec3& p : r.positions)
