@@ -3,7 +3,7 @@
 #include <new>
 
 #include "app/command_line.h"
-#include "app/fatal_error.h"
+#include "base/fatal_error.h"
 #include "app/run.h"
 
 int main(int argc, char** argv)

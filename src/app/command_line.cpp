@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/file/checked_file.h"
+#include "base/checked_file.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 
 #include <sys/stat.h>
 
-#include "app/settings.h"
-#include "app/token_reader.h"
+#include "state/settings.h"
+#include "base/token_reader.h"
 #include "sound/sound_system.h"
 #include "terrain/terrain_file.h"
 #include "terrain/terrain_texture_set.h"

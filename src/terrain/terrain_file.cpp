@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "platform/file/checked_file.h"
+#include "base/checked_file.h"
 #include "terrain/terrain_mesh.h"
 
 namespace {

@@ -5,11 +5,11 @@
 #include <climits>
 #include <cstdlib>
 
-#include "app/fatal_error.h"
-#include "app/token_reader.h"
-#include "platform/file/checked_file.h"
-#include "platform/image/image_loader.h"
+#include "base/fatal_error.h"
+#include "base/token_reader.h"
+#include "base/checked_file.h"
 #include "terrain/terrain_file.h"
+#include "textures/picture.h"
 
 TerrainTextureSet* terrainTextures = nullptr;
 
@@ -67,7 +67,7 @@ bool withinBudget(const std::string& listFileName, const char* what, const std::
                   uint64_t& used)
 {
     for (size_t i = 0; i < names.size(); ++i) {
-        const ImageProbe probe = probeImageFile(names[i]);
+        const PictureSize probe = pictureReader() ? pictureReader()->size(names[i]) : PictureSize{};
         if (!probe.known) continue;  // it fails to load, with its own warning, and takes nothing
         used += textureBytes(probe.width, probe.height);
         if (used > terrainMemoryBudget) {

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "app/fatal_error.h"
-#include "app/settings.h"
-#include "platform/file/checked_file.h"
+#include "base/fatal_error.h"
+#include "state/settings.h"
+#include "base/checked_file.h"
 #include "support/fixtures.h"
 
 #include <filesystem>
