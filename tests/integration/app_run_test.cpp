@@ -246,6 +246,8 @@ TEST_F(AppRun, OutputsLeaveExistingFilesAsTheyWereUnlessTheRunCompletes)
                                 " --audio-out " + dir.file("keep.wav");
     // No frame at all, then a start-up refusal: nothing is replaced and nothing is left beside.
     EXPECT_EQ(run("--frames 0 --screenshot " + dir.file("keep.png")).exitStatus, 0);
+    EXPECT_EQ(run("--frames 0 --screenshot /dev/null").exitStatus, 0);
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
     std::filesystem::remove(dir.file("SpielEinstellungen.txt"));
     EXPECT_EQ(run("--frames 2" + outputs).exitStatus, 1);
     for (const char* name : {"keep.png", "keep.csv", "keep.wav"}) EXPECT_EQ(readFile(dir.file(name)), "precious") << name;
