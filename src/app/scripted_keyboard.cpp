@@ -39,20 +39,11 @@ bool parseFrame(const std::string& text, int64_t& out)
 
 bool ScriptedKeyboard::load(const std::string& path, std::string& error)
 {
-    std::string all, reason;
-    if (!readTextFile(path, all, reason)) {
-        if (reason.rfind("cannot be read", 0) == 0)
-            error = "cannot read key script " + path + reason.substr(std::string("cannot be read").size());
-        else if (reason.rfind("is larger", 0) == 0)
-            error = "key script " + path + " " + reason;
-        else
-            error = "cannot open key script " + path + ": " + reason;
-        return false;
-    }
-    const std::string longWord = overlongToken(all);
-    if (!longWord.empty()) {
-        error = path + ": a word of " + std::to_string(longWord.size()) + " characters, more than the " +
-                std::to_string(maxTextTokenLength) + " allowed: " + quoteToken(longWord);
+    std::string all;
+    TextFileFault fault;
+    if (!readTextFile(path, all, fault)) {
+        error = fault.kind == TextFileFault::Kind::Open ? "cannot open key script " + path + ": " + openFailureReason(fault.err)
+                                                        : fault.message("key script " + path);
         return false;
     }
     return parse(all, path, error);

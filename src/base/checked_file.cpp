@@ -45,14 +45,46 @@ std::string openFailureReason(int err)
     return err ? std::strerror(err) : "unknown error";
 }
 
-bool readTextFile(const std::string& path, std::string& text, std::string& reason)
+namespace {
+
+// The first whitespace-separated token of text longer than maxTextTokenLength, or empty.
+std::string overlongToken(const std::string& text)
+{
+    size_t start = 0;
+    while (start < text.size()) {
+        while (start < text.size() && std::isspace(static_cast<unsigned char>(text[start]))) ++start;
+        size_t end = start;
+        while (end < text.size() && !std::isspace(static_cast<unsigned char>(text[end]))) ++end;
+        if (end - start > maxTextTokenLength) return text.substr(start, end - start);
+        start = end;
+    }
+    return {};
+}
+
+}  // namespace
+
+std::string TextFileFault::message(const std::string& name) const
+{
+    switch (kind) {
+    case Kind::Read: return "cannot read " + name + ": " + (err ? std::strerror(err) : "read error");
+    case Kind::TooLarge:
+        return name + " is larger than " + std::to_string(maxTextFileBytes >> 20) +
+               " MiB, far more than any text file of the program holds";
+    case Kind::LongWord:
+        return name + ": a word of " + std::to_string(longWord.size()) + " characters, more than the " +
+               std::to_string(maxTextTokenLength) + " allowed: " + quoteToken(longWord);
+    case Kind::Open: break;
+    }
+    return "cannot open " + name + ": " + openFailureReason(err);
+}
+
+bool readTextFile(const std::string& path, std::string& text, TextFileFault& fault)
 {
     text.clear();
+    fault = TextFileFault{};
     std::FILE* opened = openRegularFile(path);
     if (!opened) {
-        const int err = errno;
-        reason = openFailureReason(err);
-        errno = err;
+        fault.err = errno;
         return false;
     }
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(opened, std::fclose);
@@ -65,33 +97,25 @@ bool readTextFile(const std::string& path, std::string& text, std::string& reaso
         const size_t n = std::fread(chunk, 1, want, file.get());
         text.append(chunk, n);
         if (text.size() > maxTextFileBytes) {
-            reason = "is larger than " + std::to_string(maxTextFileBytes >> 20) +
-                     " MiB, far more than any text file of the program holds";
+            fault.kind = TextFileFault::Kind::TooLarge;
             text.clear();
             return false;
         }
         if (n < want) break;
     }
     if (std::ferror(file.get())) {
-        const int err = errno;
-        reason = std::string("cannot be read: ") + (err ? std::strerror(err) : "read error");
+        fault.kind = TextFileFault::Kind::Read;
+        fault.err = errno;
+        text.clear();
+        return false;
+    }
+    fault.longWord = overlongToken(text);
+    if (!fault.longWord.empty()) {
+        fault.kind = TextFileFault::Kind::LongWord;
         text.clear();
         return false;
     }
     return true;
-}
-
-std::string overlongToken(const std::string& text)
-{
-    size_t start = 0;
-    while (start < text.size()) {
-        while (start < text.size() && std::isspace(static_cast<unsigned char>(text[start]))) ++start;
-        size_t end = start;
-        while (end < text.size() && !std::isspace(static_cast<unsigned char>(text[end]))) ++end;
-        if (end - start > maxTextTokenLength) return text.substr(start, end - start);
-        start = end;
-    }
-    return {};
 }
 
 std::string quoteToken(const std::string& token)

@@ -25,14 +25,21 @@ inline constexpr size_t maxTextFileBytes = size_t(4) << 20;
 // No label, number or file name of these files comes near this many characters.
 inline constexpr size_t maxTextTokenLength = 256;
 
-// Reads a whole text file of at most maxTextFileBytes. False with reason (no file name) when it
-// cannot be opened (as openRegularFile), cannot be read ("cannot be read: <system reason>"), or
-// is larger ("is larger than 4 MiB, ...").
-bool readTextFile(const std::string& path, std::string& text, std::string& reason);
+// Why a text file was not read.
+struct TextFileFault {
+    enum class Kind { Open, Read, TooLarge, LongWord } kind = Kind::Open;
+    int err = 0;           // Open and Read: the system's errno
+    std::string longWord;  // LongWord: the word
+    // What is wrong, after the file's name: "cannot read NAME: reason", "NAME is larger than
+    // 4 MiB, ...", "NAME: a word of 301 characters, ...". Open faults are worded by the caller
+    // (openFailureReason(err)).
+    std::string message(const std::string& name) const;
+};
 
-// The first whitespace-separated token of text longer than maxTextTokenLength, cut for a
-// message, or empty when there is none.
-std::string overlongToken(const std::string& text);
+// Reads a whole text file of at most maxTextFileBytes with no word longer than
+// maxTextTokenLength. False with fault set when it cannot be opened (as openRegularFile; errno is
+// kept), cannot be read, is larger, or holds a longer word.
+bool readTextFile(const std::string& path, std::string& text, TextFileFault& fault);
 
 // A token as it reads in a one-line message: in single quotes, cut after 40 characters, with
 // control and other invisible bytes written as \t, \n, \xNN.

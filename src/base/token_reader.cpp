@@ -14,23 +14,15 @@ bool TokenReader::open(const std::string& path)
 {
     close();
     failure_.clear();
-    std::string text, reason;
-    if (!readTextFile(path, text, reason)) {
-        const int err = errno;
-        if (reason.rfind("cannot be read", 0) == 0)
-            failure_ = "cannot read " + path + reason.substr(std::string("cannot be read").size());
-        else if (reason.rfind("is larger", 0) == 0)
-            failure_ = path + " " + reason;
-        else {
-            errno = err;
+    std::string text;
+    TextFileFault fault;
+    if (!readTextFile(path, text, fault)) {
+        if (fault.kind == TextFileFault::Kind::Open) {
+            errno = fault.err;
             failure_ = cannotOpenMessage(path);
+        } else {
+            failure_ = fault.message(path);
         }
-        return false;
-    }
-    const std::string longWord = overlongToken(text);
-    if (!longWord.empty()) {
-        failure_ = path + ": a word of " + std::to_string(longWord.size()) + " characters, more than the " +
-                   std::to_string(maxTextTokenLength) + " allowed: " + quoteToken(longWord);
         return false;
     }
     openText(std::move(text));
