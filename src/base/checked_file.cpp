@@ -237,10 +237,8 @@ bool OutputFile::openReplacement(const std::string& target, mode_t mode, int& er
 {
     // The new content goes into a hidden file beside the target (same file system, so the rename
     // is atomic) and takes the old file's permissions.
-    const size_t slash = target.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string(".") : target.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-    std::string pattern = (slash == std::string::npos ? std::string() : folder) + "." + name + ".zentrix-XXXXXX";
+    const size_t nameStart = target.rfind('/') + 1;  // 0 without a folder
+    const std::string pattern = target.substr(0, nameStart) + "." + target.substr(nameStart) + ".zentrix-XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
     const int fd = ::mkostemp(buffer.data(), O_CLOEXEC);
