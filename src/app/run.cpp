@@ -1,6 +1,7 @@
 #include "app/run.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -16,6 +17,7 @@
 #include "app/graphics.h"
 #include "app/input.h"
 #include "app/run_extras.h"
+#include "app/outputs.h"
 #include "app/scripted_keyboard.h"
 #include "state/settings.h"
 #include "app/trace.h"
@@ -98,6 +100,28 @@ int runApplication(const RunOptions& options)
     if (!dataDir.empty() && chdir(dataDir.c_str()) != 0)
         return fail("cannot enter the data folder " + dataDir + ": " + std::strerror(errno));
 
+    // An output that is an input would replace what the run reads; two outputs on one file would
+    // mix. Both are mistakes on the command line.
+    {
+        std::vector<RunFile> outputs;
+        if (!traceFile.empty()) outputs.push_back({traceFile, "--trace " + options.traceFile});
+        if (!screenshotFile.empty()) outputs.push_back({screenshotFile, "--screenshot " + options.screenshotFile});
+        if (!audioOutFile.empty()) outputs.push_back({audioOutFile, "--audio-out " + options.audioOutFile});
+        if (!absolute.recordFile.empty()) outputs.push_back({absolute.recordFile, "--record " + options.recordFile});
+        if (!absolute.videoFile.empty()) outputs.push_back({absolute.videoFile, "--video " + options.videoFile});
+        outputs.push_back({logFileName, std::string("the log ") + logFileName});
+        std::vector<RunFile> inputs = dataFolderInputs();
+        if (!keysFile.empty()) inputs.push_back({keysFile, "the key script " + options.keysFile});
+        if (!absolute.replayFile.empty()) inputs.push_back({absolute.replayFile, "the session " + options.replayFile});
+        std::string error;
+        if (!checkOutputsAgainstInputs(outputs, inputs, error)) {
+            std::fprintf(stderr, "zentrix: %s\n", error.c_str());
+            return 2;
+        }
+    }
+    // A reader that goes away turns into a failed write with its own message, not a silent death.
+    std::signal(SIGPIPE, SIG_IGN);
+
     // Output files are created before any work, so a bad path fails at once.
     {
         std::string error;
@@ -127,16 +151,14 @@ int runApplication(const RunOptions& options)
     OutputFile screenshot;
     if (!screenshotFile.empty() && !screenshot.open(screenshotFile, "screenshot")) return fail(screenshot.error());
     bool screenshotWritten = false;
-    // A run that ends before its last frame leaves no empty picture behind.
+    // A run that ends before its last frame leaves no empty picture behind, and an existing file
+    // as it was.
     struct DiscardUnwritten {
         OutputFile& file;
         const bool& written;
         ~DiscardUnwritten()
         {
-            if (!file.isOpen() || written) return;
-            file.close();
-            std::error_code ec;
-            std::filesystem::remove(file.path(), ec);
+            if (!written) file.discard();
         }
     } discardUnwritten{screenshot, screenshotWritten};
 
@@ -249,6 +271,7 @@ int runApplication(const RunOptions& options)
     if (frameLimit == 0 || extras.frameTotal(frameLimit) == 0) requestClose();
     // The time before the sound starts is silence, so that the file lines up with the clock.
     if (!audioOut.advanceTo(outputTickCount(), error)) return fail(error);
+    setActivity("starting up");
     if (!startUp() && fatalErrorPending()) {
         shutDown();
         return fail(fatalErrorMessage());
@@ -257,6 +280,7 @@ int runApplication(const RunOptions& options)
         shutDown();
         return fail(error);
     }
+    setActivity("running");
     // One window event per pass, then one frame; a close leaves the loop on the next pass.
     bool windowClosed = false;
     while (!quitPosted()) {
@@ -266,6 +290,7 @@ int runApplication(const RunOptions& options)
         }
         loopTick();
     }
+    setActivity("shutting down");
     shutDown();
     endReason = !outputError.empty() ? "error" : windowClosed ? "close" : frameLimit >= 0 && frameIndex >= frameLimit ? "frames" : "escape";
     if (!trace.close() && outputError.empty()) outputError = trace.error();

@@ -1,23 +1,11 @@
 #include "app/run_extras.h"
 
 #include <cstdio>
-#include <sys/stat.h>
 
 #include "app/application.h"
 #include "state/graphics.h"
 #include "base/checked_file.h"
 
-namespace {
-
-// True when both names lead to one existing file (same device and inode).
-bool sameFile(const std::string& a, const std::string& b)
-{
-    struct stat sa {}, sb {};
-    return !a.empty() && !b.empty() && stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
-}
-
-}  // namespace
 
 bool RunExtras::load(const RunOptions& options, std::string& error, int& status)
 {
@@ -26,15 +14,8 @@ bool RunExtras::load(const RunOptions& options, std::string& error, int& status)
     videoFile_ = options.videoFile;
     videoSettings_.fps = options.videoFps;
     videoSettings_.quality = options.videoQuality;
+    // Outputs that are inputs are refused with the other outputs' (runApplication).
     status = 1;
-    for (const std::string* out : {static_cast<const std::string*>(&recordFile_), static_cast<const std::string*>(&videoFile_)}) {
-        for (const std::string* in : {static_cast<const std::string*>(&replayFile_), &options.keysFile}) {
-            if (sameFile(*out, *in)) {
-                error = "cannot write " + *out + ": it is the input " + *in + " of this run";
-                return false;
-            }
-        }
-    }
     if (!replayFile_.empty()) {
         if (!replayer_.load(replayFile_, error)) return false;
         replaying_ = true;
@@ -50,14 +31,6 @@ bool RunExtras::prepare(std::string& error)
         if (!differing.empty()) {
             error = "session " + replayFile_ + " cannot be replayed here: the data file " + differing + " " + how;
             return false;
-        }
-        for (const SessionDataFile& f : replayer_.session().dataFiles) {
-            for (const std::string* out : {static_cast<const std::string*>(&recordFile_), static_cast<const std::string*>(&videoFile_)}) {
-                if (sameFile(*out, f.name)) {
-                    error = "cannot write " + *out + ": it is the data file " + f.name + " that the session reads";
-                    return false;
-                }
-            }
         }
         // Files the recorded run did not read (the sounds of a silent recording) cannot have
         // shaped it: the replay may read them.

@@ -20,14 +20,19 @@ public:
     bool sound(const int16_t* samples, size_t frames, uint64_t firstSample, std::string& why);
     // The run's clock stopped at endTick.
     bool finish(uint32_t endTick, std::string& why);
-    // Takes away the file of a run that did not complete it.
+    // Takes away what a run that did not complete the video wrote; an existing file stays as it was.
     void discard();
     uint64_t framesWritten() const { return encoder_ ? encoder_->picturesWritten() : 0; }
 
 private:
     int64_t elapsed(uint32_t tick);
+    bool named(bool ok, std::string& why) const;
     std::unique_ptr<VideoEncoder> encoder_;
     std::string path_;
+    // An existing file is replaced only by a complete video: the encoder writes to a hidden
+    // file beside it, renamed over it at the end.
+    std::string temporary_;
+    unsigned existingMode_ = 0;
     bool created_ = false;
     bool started_ = false;
     bool finished_ = false;

@@ -142,12 +142,23 @@ TEST(SessionReplay, RefusalsNameTheFileAndFramesStopsEarly)
                                   "session was recorded with\n");
     EXPECT_FALSE(std::filesystem::exists(dir.file("v.webm")));
 
-    // Never over an input: the key script is not a place to record or encode to.
+    // Never over an input: the key script is not a place to record or encode to; an existing
+    // video is replaced only by a complete one.
+    writeFile(dir.file("old.mkv"), "an older video");
+    writeFile(dir.file("SpielEinstellungen.txt"), "ViewDistance 1000\n");
+    const ProcessResult failed = run("--replay " + dir.file("s.txt") + " --frames 0 --video " + dir.file("old.mkv"));
+    EXPECT_EQ(failed.exitStatus, 1) << failed.output;
+    EXPECT_NE(failed.output.find("cannot write video " + dir.file("old.mkv")), std::string::npos) << failed.output;
+    EXPECT_EQ(readFile(dir.file("old.mkv")), "an older video");
+    ASSERT_EQ(run("--replay " + dir.file("s.txt") + " --video " + dir.file("old.mkv")).exitStatus, 0);
+    EXPECT_NE(readFile(dir.file("old.mkv")), "an older video");
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_NE(entry.path().filename().string().rfind(".old.mkv.zentrix-", 0), 0u) << entry.path();
     writeFile(dir.file("keys.mkv"), "0 UP\n");
     for (const char* option : {" --video ", " --record "}) {
         const ProcessResult over = run("--frames 1 --keys " + dir.file("keys.mkv") + option + dir.file("keys.mkv"));
-        EXPECT_EQ(over.exitStatus, 1);
-        EXPECT_NE(over.output.find("it is the input " + dir.file("keys.mkv") + " of this run"), std::string::npos) << over.output;
+        EXPECT_EQ(over.exitStatus, 2);
+        EXPECT_NE(over.output.find("is the same file as the key script"), std::string::npos) << over.output;
         EXPECT_EQ(readFile(dir.file("keys.mkv")), "0 UP\n");
     }
 }
