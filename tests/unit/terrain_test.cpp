@@ -210,6 +210,28 @@ TEST_F(TerrainObject, ViewTestDrawsWhatStandsUnderTheCameraAndSkipsAWideTileWhos
     EXPECT_EQ(tiles->landTiles[2].visible, 1);  // centre at 54.5 degrees, near-left corner at 51.9
 }
 
+TEST_F(TerrainObject, AStageWhosePictureDidNotLoadContributesNothing)
+{
+    // Entry 1 of each list names a picture that is not there (a warning, not a refusal).
+    dir.writeText("TerrainTextures.txt", "Base 2 grey.bmp none.bmp Detail 2 grey.bmp none.bmp Height 1 black.bmp");
+    struct Case {
+        int base, detail, detailSwitch;
+        uint32_t landStages, waterStages;  // bit s: stage s contributes
+    };
+    for (const Case c : {Case{0, 0, 1, 3, 3}, Case{0, 1, 1, 1, 1}, Case{0, 0, 0, 1, 1}, Case{1, 0, 1, 2, 2},
+                         Case{1, 1, 0, 0, 0}}) {
+        const std::string textures = " B " + std::to_string(c.base) + " D " + std::to_string(c.detail);
+        auto t = make(1, 1, "L X 0 Y 0 Z 0 C 3 R 3 U 1 V 1 W 100 D 100 S 1" + textures + " H 0\n" + "W N 1 X 0 Y -1 Z 0 "
+                      "C 2 R 2 U 1 V 1 W 100 D 100 Res 0 Wave 0 Sway 0" + textures + " F 1 P 10\n");
+        detailTextureSwitch = c.detailSwitch;
+        device->drawStages.clear();
+        t->render();
+        EXPECT_EQ(device->drawStages, (std::vector<uint32_t>{c.landStages, c.waterStages}))
+            << "base " << c.base << " detail " << c.detail << " switch " << c.detailSwitch;
+    }
+    detailTextureSwitch = 1;
+}
+
 TEST_F(TerrainObject, LandAndWaterDrawTheirExactStateSequencesAndRestore)
 {
     auto t = make(1, 1, land(0, 0, 0, 100) + water({{0, -1, 0}}, 100));
