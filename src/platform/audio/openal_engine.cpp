@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <dlfcn.h>
+
 #include <AL/al.h>
 #include <AL/alc.h>
 #include <AL/alext.h>
@@ -537,12 +539,35 @@ private:
 
 }  // namespace
 
+namespace {
+
+// alsa-lib's error handler type; its messages (configuration trouble on a machine without a
+// sound card) would otherwise precede the program's own "running silent" line.
+using AlsaErrorHandler = void (*)(const char*, int, const char*, int, const char*, ...);
+void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
+
+// OpenAL Soft loads alsa-lib at run time, so the handler is set through the same shared library,
+// only where it is installed; the handle stays open for the rest of the run.
+void silenceAlsa()
+{
+    static bool done = false;
+    if (done) return;
+    done = true;
+    void* alsa = dlopen("libasound.so.2", RTLD_LAZY | RTLD_LOCAL);
+    if (!alsa) return;
+    using SetHandler = int (*)(AlsaErrorHandler);
+    if (auto set = reinterpret_cast<SetHandler>(dlsym(alsa, "snd_lib_error_set_handler"))) set(quietAlsa);
+}
+
+}  // namespace
+
 OpenAlEngine::OpenAlEngine(Output output) : state_(std::make_shared<State>())
 {
     state_->kind = output;
     // The program says itself, in one line, when there is no sound; the library's own error log
-    // stays quiet unless the user asks for it.
+    // and alsa-lib's stay quiet unless the user asks for the first.
     setenv("ALSOFT_LOGLEVEL", "0", 0);
+    if (output == Output::Device) silenceAlsa();
 }
 
 OpenAlEngine::~OpenAlEngine() = default;
