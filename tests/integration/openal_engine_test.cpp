@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+
 #include <cmath>
 #include <vector>
 
@@ -182,4 +184,21 @@ TEST_F(OpenAl, SoundsOnOneVoiceOverlayUpToItsPoolAndNeverCutTheMusic)
     m = render(2.2);
     EXPECT_GT(m.rms(0, 1.7, 1.95), 1000.0);
     EXPECT_LT(m.rms(0, 2.05, 2.2), 10.0);
+}
+
+TEST(OpenAlDevice, AlsaLibraryMessagesAreSilenced)
+{
+    // The engine for a sound card quiets alsa-lib, which OpenAL Soft loads for its ALSA output; an
+    // unknown device name then costs no "ALSA lib ..." line.
+    void* alsa = dlopen("libasound.so.2", RTLD_LAZY | RTLD_LOCAL);
+    if (!alsa) GTEST_SKIP() << "alsa-lib is not installed";
+    using Open = int (*)(void**, const char*, int, int);
+    auto open = reinterpret_cast<Open>(dlsym(alsa, "snd_pcm_open"));
+    ASSERT_NE(open, nullptr);
+    OpenAlEngine engine{OpenAlEngine::Output::Device};
+    void* pcm = nullptr;
+    testing::internal::CaptureStderr();
+    EXPECT_LT(open(&pcm, "zentrix-no-such-device", 0, 0), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    dlclose(alsa);
 }
