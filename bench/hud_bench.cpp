@@ -19,9 +19,9 @@
 #include <fstream>
 #include <functional>
 
-#include "app/fatal_error.h"
+#include "base/fatal_error.h"
 #include "app/graphics.h"
-#include "app/settings.h"
+#include "state/settings.h"
 #include "platform/gl/gl_system.h"
 #include "platform/glyphs/freetype_rasterizer.h"
 #include "world/game_world.h"

@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "app/application.h"
-#include "app/clock.h"
-#include "app/fatal_error.h"
+#include "state/clock.h"
+#include "base/fatal_error.h"
 #include "app/graphics.h"
 #include "platform/gl/fixed_function.h"
 

@@ -2,17 +2,16 @@
 
 #include <cmath>
 
-#include "app/camera.h"
-#include "app/clock.h"
-#include "app/fatal_error.h"
+#include "state/camera.h"
+#include "state/clock.h"
+#include "base/fatal_error.h"
 #include "app/graphics.h"
 #include "app/input.h"
-#include "app/settings.h"
+#include "state/settings.h"
 #include "sound/sound_system.h"
 #include "world/game_world.h"
 #include "world/trajectory.h"
 
-FrameClock frameClock;
 int32_t programState = -1;
 int64_t frameIndex = 0;
 void* mainWindow = nullptr;

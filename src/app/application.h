@@ -4,14 +4,8 @@
 #include <functional>
 #include <string>
 
-// Frame timing: dt, in seconds, is measured at the end of a frame and used by the next one.
-struct FrameClock {
-    uint32_t frameStartTick = 0;
-    int32_t frameMs = 0;
-    float dt = 0.0f;
-};
+#include "state/clock.h"
 
-extern FrameClock frameClock;
 // -1 running; -1000 start-up stopped because an input device is missing.
 extern int32_t programState;
 // The platform window: target of close requests and the device's focus window.

@@ -5,17 +5,10 @@
 #include <iterator>
 
 #include "app/application.h"
-#include "app/fatal_error.h"
-#include "app/settings.h"
-#include "platform/file/checked_file.h"
+#include "base/fatal_error.h"
+#include "state/settings.h"
+#include "base/checked_file.h"
 #include "world/game_world.h"
-
-std::unique_ptr<GraphicsSystem> graphicsSystem;
-std::unique_ptr<GraphicsDevice> graphicsDevice;
-uint32_t backBufferFormat = D3DFMT_UNKNOWN;
-float aspectRatio = 0.0f;
-std::unique_ptr<BitmapFont> hudFont;
-std::unique_ptr<BitmapFont> smallFont;
 
 namespace {
 
@@ -62,23 +55,10 @@ uint32_t chooseBackBufferFormat()
     return D3DFMT_UNKNOWN;
 }
 
-}  // namespace
-
-void createFonts()
+// The presentation of the back buffer: the desktop's format in a window, the chosen full-screen
+// format and size otherwise.
+PresentParameters presentParameters()
 {
-    if (!hudFont) hudFont = std::make_unique<BitmapFont>("Arial", 20, BitmapFont::Bold);
-    if (!smallFont) smallFont = std::make_unique<BitmapFont>("Arial", 10, BitmapFont::Bold);
-}
-
-void setGraphicsSystemFactory(GraphicsSystemFactory factory) { systemFactory = std::move(factory); }
-
-bool createGraphicsDevice()
-{
-    graphicsSystem = systemFactory ? systemFactory() : nullptr;
-    if (!graphicsSystem) {
-        reportFatal("cannot start the graphics system");
-        return false;
-    }
     const bool windowed = appSettings.fullScreen == 0;
     DisplayMode desktop{};
     if (windowed) graphicsSystem->adapterDisplayMode(desktop);
@@ -103,6 +83,37 @@ bool createGraphicsDevice()
     pp.enableAutoDepthStencil = 1;
     pp.autoDepthStencilFormat = D3DFMT_D16;
     pp.presentationInterval = D3DPRESENT_INTERVAL_ONE;
+    return pp;
+}
+
+// The base states every drawing part relies on or sets back to.
+void setBaseStates(GraphicsDevice& d)
+{
+    d.setSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
+    d.setSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
+    d.setSamplerState(1, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
+    d.setSamplerState(1, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
+    d.setTextureStageState(0, D3DTSS_TEXCOORDINDEX, 0);
+    d.setTextureStageState(1, D3DTSS_TEXCOORDINDEX, 0);
+    d.setRenderState(D3DRS_CULLMODE, D3DCULL_CW);
+    d.setRenderState(D3DRS_DITHERENABLE, 1);
+    d.setRenderState(D3DRS_SPECULARENABLE, 1);
+    d.setRenderState(D3DRS_LIGHTING, 1);
+    d.setRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
+}
+
+}  // namespace
+
+void setGraphicsSystemFactory(GraphicsSystemFactory factory) { systemFactory = std::move(factory); }
+
+bool createGraphicsDevice()
+{
+    graphicsSystem = systemFactory ? systemFactory() : nullptr;
+    if (!graphicsSystem) {
+        reportFatal("cannot start the graphics system");
+        return false;
+    }
+    PresentParameters pp = presentParameters();
 
     OutputFile log;
     if (!log.open(logFileName, "the log")) {
@@ -139,17 +150,7 @@ bool createGraphicsDevice()
     }
 
     GraphicsDevice& d = *graphicsDevice;
-    d.setSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
-    d.setSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
-    d.setSamplerState(1, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
-    d.setSamplerState(1, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
-    d.setTextureStageState(0, D3DTSS_TEXCOORDINDEX, 0);
-    d.setTextureStageState(1, D3DTSS_TEXCOORDINDEX, 0);
-    d.setRenderState(D3DRS_CULLMODE, D3DCULL_CW);
-    d.setRenderState(D3DRS_DITHERENABLE, 1);
-    d.setRenderState(D3DRS_SPECULARENABLE, 1);
-    d.setRenderState(D3DRS_LIGHTING, 1);
-    d.setRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
+    setBaseStates(d);
     aspectRatio = static_cast<float>(appSettings.screenWidth) / static_cast<float>(appSettings.screenHeight);
     // Their results are not needed: a font that could not be made draws nothing.
     for (BitmapFont* font : {hudFont.get(), smallFont.get()}) {

@@ -3,17 +3,8 @@
 #include <cstring>
 
 #include "app/application.h"
-#include "app/camera.h"
+#include "state/camera.h"
 #include "sound/sound_system.h"
-
-InputState inputState;
-
-int32_t mipFilterMode = 2;
-int32_t detailTextureSwitch = 1;
-float timeFactor = 0.2f;
-float speedSetting = 29.0f;
-float angleSetting = 60.0f;
-int32_t soundSwitch = 1;
 
 namespace {
 
@@ -37,17 +28,6 @@ void onPress(uint8_t code, int32_t& latch, Action action)
 }
 
 }  // namespace
-
-void resetKeyValues()
-{
-    inputState = InputState{};
-    mipFilterMode = 2;
-    detailTextureSwitch = 1;
-    timeFactor = 0.2f;
-    speedSetting = 29.0f;
-    angleSetting = 60.0f;
-    soundSwitch = 1;
-}
 
 int createInput(std::unique_ptr<KeyboardSource> keyboardIn, std::unique_ptr<MouseSource> mouseIn)
 {

@@ -10,17 +10,18 @@
 
 #include "app/application.h"
 #include "app/audio_out.h"
-#include "app/clock.h"
-#include "app/fatal_error.h"
+#include "state/clock.h"
+#include "base/fatal_error.h"
 #include "app/graphics.h"
 #include "app/input.h"
 #include "app/scripted_keyboard.h"
-#include "app/settings.h"
+#include "state/settings.h"
 #include "app/trace.h"
 #include "objects/random.h"
 #include "platform/audio/openal_engine.h"
-#include "platform/file/checked_file.h"
+#include "base/checked_file.h"
 #include "platform/gl/gl_system.h"
+#include "platform/image/image_loader.h"
 #include "platform/image/png_writer.h"
 #include "platform/glyphs/freetype_rasterizer.h"
 #include "platform/sdl/sdl_platform.h"
@@ -43,6 +44,14 @@ std::string absolutePath(const std::string& path)
     const auto abs = std::filesystem::absolute(path, ec);
     return ec ? path : abs.string();
 }
+
+// The picture reader textures load through, for the length of a run.
+struct PictureReaderScope {
+    ImageFileReader reader;
+    PictureReader* previous = pictureReader();
+    PictureReaderScope() { setPictureReader(&reader); }
+    ~PictureReaderScope() { setPictureReader(previous); }
+};
 
 // The sound engine the game sounds see, for the length of a run.
 struct SoundEngineScope {
@@ -110,6 +119,7 @@ int runApplication(const RunOptions& options)
         silentReason = "no sound in a headless run without --audio-out";
     }
     SoundEngineScope soundScope(audioEngine.get(), silentReason);
+    PictureReaderScope pictures;
 
     std::unique_ptr<TickSource> clock;
     if (options.fixedStepMs >= 0)

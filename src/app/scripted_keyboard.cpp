@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <sstream>
 
-#include "platform/file/checked_file.h"
+#include "base/checked_file.h"
 
 uint8_t keyCodeByName(const std::string& name)
 {

@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "app/application.h"
-#include "app/camera.h"
+#include "state/camera.h"
 #include "app/input.h"
 #include "terrain/terrain.h"
 #include "world/game_world.h"

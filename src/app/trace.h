@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "platform/file/checked_file.h"
+#include "base/checked_file.h"
 
 // One CSV row per frame, written after the frame's pacing step, for tests and for users who want
 // to see what the simulation did.

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "math/matrix4.h"
-#include "platform/memory/page_block.h"
+#include "device/page_block.h"
 
 // ---- Constants (names and values of the design's graphics interface) ----
 

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "app/camera.h"
-#include "app/graphics.h"
+#include "state/camera.h"
+#include "state/graphics.h"
 
 namespace {
 

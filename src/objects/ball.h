@@ -5,7 +5,7 @@
 
 #include "device/graphics_device.h"
 #include "math/vec3.h"
-#include "terrain/texture_file.h"
+#include "textures/texture_file.h"
 
 // A textured square of side 2 that always faces the camera, blended by the texture's alpha.
 class Ball {

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "app/result_codes.h"
+#include "base/result_codes.h"
 #include "math/vec3.h"
 
 // Segment flags.

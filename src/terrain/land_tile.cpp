@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/graphics.h"
-#include "app/input.h"
+#include "state/graphics.h"
+#include "state/input.h"
 #include "terrain/terrain_texture_set.h"
 
 uint32_t heightMapTexelOffset(const Texture& map, int u, int v)

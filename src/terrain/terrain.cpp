@@ -1,8 +1,9 @@
 #include "terrain/terrain.h"
 
-#include "app/camera.h"
-#include "app/fatal_error.h"
-#include "app/graphics.h"
+#include "state/camera.h"
+#include "state/lighting.h"
+#include "base/fatal_error.h"
+#include "state/graphics.h"
 
 namespace {
 
@@ -107,6 +108,6 @@ void Terrain::render()
     }
     for (int i = 0; i < waterTileCount; ++i) {
         waterTiles[size_t(i)].cull();
-        waterTiles[size_t(i)].draw();
+        waterTiles[size_t(i)].draw(lightVector);
     }
 }

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/token_reader.h"
+#include "base/token_reader.h"
 #include "math/vec3.h"
 
 inline constexpr const char* terrainFileName = "Terrain.txt";

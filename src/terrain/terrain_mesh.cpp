@@ -4,10 +4,10 @@
 #include <cmath>
 #include <cstring>
 
-#include "app/camera.h"
-#include "app/graphics.h"
-#include "app/input.h"
-#include "app/settings.h"
+#include "state/camera.h"
+#include "state/graphics.h"
+#include "state/input.h"
+#include "state/settings.h"
 #include "terrain/terrain_texture_set.h"
 
 TerrainFrameState terrainFrame;

@@ -5,8 +5,8 @@
 #include <climits>
 #include <cstdlib>
 
-#include "app/fatal_error.h"
-#include "app/token_reader.h"
+#include "base/fatal_error.h"
+#include "base/token_reader.h"
 
 TerrainTextureSet* terrainTextures = nullptr;
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "terrain/texture_file.h"
+#include "textures/texture_file.h"
 
 inline constexpr const char* terrainTextureListFileName = "TerrainTextures.txt";
 

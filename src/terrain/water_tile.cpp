@@ -2,12 +2,11 @@
 
 #include <cstring>
 
-#include "app/camera.h"
-#include "app/clock.h"
-#include "app/graphics.h"
-#include "app/input.h"
+#include "state/camera.h"
+#include "state/clock.h"
+#include "state/graphics.h"
+#include "state/input.h"
 #include "objects/random.h"
-#include "world/game_world.h"
 
 void WaterTile::build(int instanceTotal, int frames, int periodMs, const Vec3* positions, int columnCount, int rowCount,
                       float detailRepeatU, float detailRepeatV, float tileWidth, float tileDepth, float amplitudeX,
@@ -120,10 +119,10 @@ void WaterTile::cull()
     }
 }
 
-void WaterTile::draw()
+void WaterTile::draw(const Vec3& light)
 {
     GraphicsDevice* d = graphicsDevice.get();
-    const float w = dot(lightVector, lookDir);
+    const float w = dot(light, lookDir);
     const float h = terrainFrame.groundHeight();
     for (Instance& in : instances) {
         if (in.visible == 0) {

@@ -24,7 +24,8 @@ public:
     // The base y of the first marked instance; 0 when none is marked.
     float instanceLevel() const;
     void cull();
-    void draw();
+    // light: the negated direction of the scene light that shades the water.
+    void draw(const Vec3& light);
 
     int instanceCount = 0;
     int frameCount = 0;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "state/settings.h"
 #include "text/glyph_rasterizer.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "app/result_codes.h"
+#include "base/result_codes.h"
 #include "device/graphics_device.h"
 
 // 0 success, negative failure (app/result_codes.h).

@@ -2,17 +2,16 @@
 
 #include <cstring>
 
-#include "app/application.h"
-#include "app/fatal_error.h"
-#include "app/graphics.h"
-#include "app/input.h"
+#include "state/clock.h"
+#include "base/fatal_error.h"
+#include "state/graphics.h"
+#include "state/input.h"
 #include "objects/ball.h"
 #include "objects/star_field.h"
 #include "terrain/terrain.h"
 #include "world/trajectory.h"
 
 GameWorld* theWorld = nullptr;
-Vec3 lightVector{0.0f, 0.0f, 0.0f};
 
 void createWorld() { theWorld = new GameWorld(); }
 

@@ -5,6 +5,7 @@
 
 #include "device/graphics_device.h"
 #include "math/vec3.h"
+#include "state/lighting.h"
 
 class Terrain;
 class StarField;
@@ -52,8 +53,6 @@ private:
 };
 
 extern GameWorld* theWorld;
-// The negated direction of light 0 before normalisation; the water drawing reads it.
-extern Vec3 lightVector;
 // Index 0..9 of the sound channel the next explosion uses.
 extern int32_t explosionChannel;
 

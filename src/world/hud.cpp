@@ -2,9 +2,10 @@
 
 #include <cstdio>
 
-#include "app/graphics.h"
-#include "app/input.h"
-#include "app/settings.h"
+#include "state/graphics.h"
+#include "text/fonts.h"
+#include "state/input.h"
+#include "state/settings.h"
 #include "world/game_world.h"
 
 void GameWorld::drawHud()

@@ -1,6 +1,6 @@
-#include "app/application.h"
-#include "app/camera.h"
-#include "app/input.h"
+#include "state/clock.h"
+#include "state/camera.h"
+#include "state/input.h"
 #include "sound/sound_system.h"
 #include "world/game_world.h"
 

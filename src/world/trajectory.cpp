@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <string>
 
-#include "app/fatal_error.h"
-#include "app/token_reader.h"
+#include "base/fatal_error.h"
+#include "base/token_reader.h"
 
 float trajX[trajectoryPointCount];
 float trajY[trajectoryPointCount];

@@ -1,6 +1,6 @@
 // Fuzzes the display settings file, "Resolutions.txt", as start-up reads it.
 
-#include "app/settings.h"
+#include "state/settings.h"
 #include "fuzz/support/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

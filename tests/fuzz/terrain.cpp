@@ -10,8 +10,8 @@
 
 #include <stb_image_write.h>
 
-#include "app/camera.h"
-#include "app/fatal_error.h"
+#include "state/camera.h"
+#include "base/fatal_error.h"
 #include "app/graphics.h"
 #include "fuzz/support/fuzz_support.h"
 #include "support/recording_device.h"

@@ -6,7 +6,7 @@
 
 #include <stb_image_write.h>
 
-#include "app/fatal_error.h"
+#include "base/fatal_error.h"
 #include "app/graphics.h"
 #include "fuzz/support/fuzz_support.h"
 #include "support/recording_device.h"

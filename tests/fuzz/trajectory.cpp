@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "app/fatal_error.h"
+#include "base/fatal_error.h"
 #include "fuzz/support/fuzz_support.h"
 #include "world/trajectory.h"
 

@@ -14,7 +14,7 @@
 #include <utility>
 
 #include "app/graphics.h"
-#include "app/settings.h"
+#include "state/settings.h"
 #include "math/matrix4.h"
 #include "platform/gl/fixed_function.h"
 #include "platform/gl/gl_device.h"

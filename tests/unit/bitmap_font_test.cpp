@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "app/application.h"
-#include "app/fatal_error.h"
+#include "base/fatal_error.h"
 #include "app/graphics.h"
 #include "app/input.h"
-#include "app/settings.h"
+#include "state/settings.h"
 #include "support/fake_rasterizer.h"
 #include "support/fixtures.h"
 #include "support/recording_device.h"

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "app/application.h"
-#include "app/clock.h"
-#include "app/settings.h"
+#include "state/clock.h"
+#include "state/settings.h"
 
 namespace {
 

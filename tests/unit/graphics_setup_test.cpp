@@ -5,9 +5,9 @@
 #include <sys/resource.h>
 
 #include "app/application.h"
-#include "app/fatal_error.h"
+#include "base/fatal_error.h"
 #include "app/graphics.h"
-#include "app/settings.h"
+#include "state/settings.h"
 #include "support/fixtures.h"
 #include "support/recording_device.h"
 #include "world/game_world.h"

@@ -9,7 +9,7 @@
 
 #include "platform/image/image_loader.h"
 #include "support/test_scopes.h"
-#include "terrain/texture_file.h"
+#include "textures/texture_file.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <set>
 
 #include "app/application.h"
-#include "app/camera.h"
+#include "state/camera.h"
 #include "app/graphics.h"
 #include "app/input.h"
 #include "support/recording_device.h"

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "app/application.h"
-#include "app/fatal_error.h"
+#include "base/fatal_error.h"
 #include "app/graphics.h"
 #include "app/input.h"
 #include "support/fixtures.h"

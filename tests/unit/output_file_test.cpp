@@ -6,7 +6,7 @@
 #include <sys/resource.h>
 #include <string>
 
-#include "platform/file/checked_file.h"
+#include "base/checked_file.h"
 #include "platform/image/png_writer.h"
 #include "support/fixtures.h"
 

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "app/camera.h"
+#include "state/camera.h"
 #include "objects/ball.h"
 #include "objects/random.h"
 #include "objects/star_field.h"

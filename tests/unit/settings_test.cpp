@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "app/fatal_error.h"
-#include "app/settings.h"
+#include "base/fatal_error.h"
+#include "state/settings.h"
 #include "support/fixtures.h"
 
 #include <filesystem>

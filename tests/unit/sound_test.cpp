@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/camera.h"
+#include "state/camera.h"
 #include "app/input.h"
 #include "sound/audio_manager.h"
 #include "sound/sound_system.h"

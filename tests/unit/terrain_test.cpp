@@ -5,9 +5,9 @@
 
 #include <stb_image_write.h>
 
-#include "app/camera.h"
-#include "app/clock.h"
-#include "app/fatal_error.h"
+#include "state/camera.h"
+#include "state/clock.h"
+#include "base/fatal_error.h"
 #include "app/input.h"
 #include "support/test_scopes.h"
 #include "terrain/terrain.h"

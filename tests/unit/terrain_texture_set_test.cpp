@@ -2,7 +2,7 @@
 
 #include <stb_image_write.h>
 
-#include "app/fatal_error.h"
+#include "base/fatal_error.h"
 #include "support/test_scopes.h"
 #include "terrain/terrain_texture_set.h"
 

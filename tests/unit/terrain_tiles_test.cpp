@@ -3,9 +3,9 @@
 #include <cstring>
 #include <functional>
 
-#include "app/camera.h"
-#include "app/clock.h"
-#include "app/fatal_error.h"
+#include "state/camera.h"
+#include "state/clock.h"
+#include "base/fatal_error.h"
 #include "app/input.h"
 #include "objects/random.h"
 #include "support/test_scopes.h"
@@ -243,7 +243,7 @@ TEST_F(TerrainTiles, WaterStepsOneFrameAtMostPerCallOnlyWhileVisible)
         clock.set(tick);
         water.findInstance(cameraPos);
         water.cull();
-        water.draw();
+        water.draw(lightVector);
         return water.currentFrame;
     };
     EXPECT_EQ(frameAfterDrawAt(1050), 0);  // not more than the period yet
@@ -272,7 +272,7 @@ TEST_F(TerrainTiles, WaterStepsOneFrameAtMostPerCallOnlyWhileVisible)
     for (uint32_t t = 30000; t < 30100; t += 10) {
         clock.set(t);
         still.cull();
-        still.draw();
+        still.draw(lightVector);
         EXPECT_EQ(still.currentFrame, 0);
     }
 }

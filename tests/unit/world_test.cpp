@@ -3,8 +3,8 @@
 #include <cmath>
 
 #include "app/application.h"
-#include "app/camera.h"
-#include "app/fatal_error.h"
+#include "state/camera.h"
+#include "base/fatal_error.h"
 #include "app/input.h"
 #include "sound/sound_system.h"
 #include "support/fake_sound_engine.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/file/checked_file.h"
+#include "base/checked_file.h"
 
 // Interleaved 16-bit samples of one sound.
 struct PcmSound {

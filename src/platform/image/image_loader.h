@@ -1,7 +1,7 @@
 #pragma once
 
-// Image files into 32-bit ARGB texels, and the steps that prepare them for a texture: colour
-// key, power-of-two sides, mip levels.
+// Image files (BMP, JPEG, PNG) decoded into 32-bit texels: SDL2_image, and plain 24-bit BMPs read
+// directly. The program's picture reader for textures.
 
 #include <cstddef>
 #include <cstdint>
@@ -9,16 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/memory/page_block.h"
-
-// Texels row by row from the top, each 0xAARRGGBB.
-struct ArgbImage {
-    int width = 0;
-    int height = 0;
-    std::vector<uint32_t> texels;
-
-    uint32_t at(int x, int y) const { return texels[size_t(y) * size_t(width) + size_t(x)]; }
-};
+#include "device/page_block.h"
+#include "textures/argb_image.h"
+#include "textures/picture.h"
 
 enum class ImageFileType { Unknown, Bmp, Jpeg, Png };
 
@@ -38,13 +31,12 @@ struct SDL_Surface;
 
 // A decoded picture whose texels are not converted yet, so that they can be written straight
 // into the memory they are meant for (a texture's level) rather than copied there.
-class DecodedImage {
+class DecodedImage final : public Picture {
 public:
-    int width() const { return width_; }
-    int height() const { return height_; }
-    // Rows of width() texels, pitch bytes apart, each texel the bytes blue, green, red, alpha.
-    bool toTexels(uint8_t* bgra, int pitch, std::string& error) const;
-    bool toArgb(ArgbImage& out, std::string& error) const;
+    int width() const override { return width_; }
+    int height() const override { return height_; }
+    bool toTexels(uint8_t* bgra, int pitch, std::string& error) const override;
+    bool toArgb(ArgbImage& out, std::string& error) const override;
 
     struct FreeSurface {
         void operator()(SDL_Surface* surface) const noexcept;
@@ -75,24 +67,8 @@ bool loadImageFile(const std::string& path, ArgbImage& out, std::string& error, 
 bool loadImageFile(const std::string& path, DecodedImage& out, std::string& error,
                    ImageFileType* decodedType = nullptr);
 
-bool isPowerOfTwo(int n);
-
-// The smallest power of two not below n (1 for n <= 1).
-uint32_t nextPowerOfTwo(uint32_t n);
-
-// Both sides up to the next power of two with a triangle filter, every channel filtered alike;
-// an image that already has power-of-two sides comes back unchanged. Empty if memory runs out.
-ArgbImage scaleToPowerOfTwo(const ArgbImage& image);
-// The same, taking over the texels of a power-of-two image instead of copying them.
-ArgbImage scaleToPowerOfTwo(ArgbImage&& image);
-
-// Every texel exactly equal to key becomes transparent black.
-void applyColorKey(ArgbImage& image, uint32_t key);
-// The same on count texels stored as the bytes blue, green, red, alpha.
-void applyColorKey(uint8_t* bgra, size_t count, uint32_t key);
-
-// The next mip level: half of each side (not below 1), each texel the rounded mean of a 2 x 2
-// block per channel.
-ArgbImage boxDownsample(const ArgbImage& image);
-// The same on four-byte texels: source has width x height of them, half receives the next level.
-void boxDownsample(const uint8_t* source, int width, int height, uint8_t* half);
+// The picture reader the game's textures load through.
+class ImageFileReader final : public PictureReader {
+public:
+    std::unique_ptr<Picture> read(const std::string& path, std::string& error) override;
+};

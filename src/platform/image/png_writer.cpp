@@ -2,7 +2,7 @@
 
 #include <stb_image_write.h>
 
-#include "platform/file/checked_file.h"
+#include "base/checked_file.h"
 
 bool encodePng(const RgbaImage& image, std::vector<uint8_t>& png, std::string& error)
 {

@@ -6,8 +6,8 @@
 
 #include <SDL2/SDL.h>
 
-#include "app/clock.h"
-#include "app/input.h"
+#include "state/clock.h"
+#include "state/input.h"
 
 // SDL stand-ins for the window, message loop, tick count, keyboard, mouse and message box.
 

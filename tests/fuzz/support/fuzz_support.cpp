@@ -6,8 +6,8 @@
 
 #include <unistd.h>
 
-#include "app/fatal_error.h"
-#include "app/settings.h"
+#include "base/fatal_error.h"
+#include "state/settings.h"
 
 void enterFuzzWorkDir()
 {

@@ -1,12 +1,12 @@
-#include "app/token_reader.h"
+#include "base/token_reader.h"
 
 #include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 
-#include "app/fatal_error.h"
-#include "platform/file/checked_file.h"
+#include "base/fatal_error.h"
+#include "base/checked_file.h"
 
 TokenReader::~TokenReader() { close(); }
 

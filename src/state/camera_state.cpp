@@ -1,4 +1,4 @@
-#include "app/camera.h"
+#include "state/camera.h"
 
 Vec3 cameraPos{0.0f, 20.0f, -20.0f};
 Vec3 lookDir{0.0f, 0.0f, 1.0f};

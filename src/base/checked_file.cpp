@@ -1,4 +1,4 @@
-#include "platform/file/checked_file.h"
+#include "base/checked_file.h"
 
 #include <cerrno>
 #include <cstdarg>

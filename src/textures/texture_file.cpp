@@ -1,11 +1,12 @@
-#include "terrain/texture_file.h"
+#include "textures/texture_file.h"
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
 
-#include "app/graphics.h"
-#include "platform/image/image_loader.h"
+#include "state/graphics.h"
+#include "textures/argb_image.h"
+#include "textures/picture.h"
 
 namespace {
 
@@ -38,22 +39,23 @@ void writeLevel(Texture& texture, uint32_t level, const ArgbImage& image)
 void TextureFile::load()
 {
     texture.reset();
-    DecodedImage decoded;
-    std::string error;
-    if (!loadImageFile(fileName, decoded, error)) {
+    std::string error = "no picture reader";
+    PictureReader* reader = pictureReader();
+    std::unique_ptr<Picture> picture = reader ? reader->read(fileName, error) : nullptr;
+    if (!picture) {
         warnCannotLoad(fileName, error);
         return;
     }
     // A picture with power-of-two sides is converted straight into level 0; any other is scaled
     // first. The key applies to the texels as drawn, before scaling or filtering blurs them.
-    const bool scale = !isPowerOfTwo(decoded.width()) || !isPowerOfTwo(decoded.height());
+    const bool scale = !isPowerOfTwo(picture->width()) || !isPowerOfTwo(picture->height());
     ArgbImage scaled;
     if (scale) {
-        if (!decoded.toArgb(scaled, error)) {
+        if (!picture->toArgb(scaled, error)) {
             warnCannotLoad(fileName, error);
             return;
         }
-        decoded = DecodedImage{};
+        picture.reset();
         applyColorKey(scaled, textureColorKey);
         scaled = scaleToPowerOfTwo(std::move(scaled));
         if (scaled.texels.empty()) {
@@ -65,8 +67,8 @@ void TextureFile::load()
         warnCannotLoad(fileName, "no graphics device");
         return;
     }
-    const int width = scale ? scaled.width : decoded.width();
-    const int height = scale ? scaled.height : decoded.height();
+    const int width = scale ? scaled.width : picture->width();
+    const int height = scale ? scaled.height : picture->height();
     std::unique_ptr<Texture> created = graphicsDevice->createTexture(uint32_t(width), uint32_t(height), 0, 0,
                                                                      D3DFMT_A8R8G8B8, D3DPOOL_MANAGED);
     if (!created) {
@@ -77,7 +79,7 @@ void TextureFile::load()
         writeLevel(*created, 0, scaled);
     } else {
         const LockedRect rect = created->lockRect(0);
-        const bool converted = rect.bits && decoded.toTexels(rect.bits, rect.pitch, error);
+        const bool converted = rect.bits && picture->toTexels(rect.bits, rect.pitch, error);
         if (converted) applyColorKey(rect.bits, size_t(width) * size_t(height), textureColorKey);
         created->unlockRect(0);
         if (!converted) {

@@ -1,8 +1,8 @@
-#include "app/camera.h"
+#include "state/camera.h"
 
-#include "app/application.h"
-#include "app/graphics.h"
-#include "app/settings.h"
+#include "state/clock.h"
+#include "state/graphics.h"
+#include "state/settings.h"
 
 namespace {
 void sendView()

@@ -1,4 +1,4 @@
-#include "platform/memory/page_block.h"
+#include "device/page_block.h"
 
 #include <cstdlib>
 #include <new>

@@ -1,10 +1,10 @@
-#include "app/settings.h"
+#include "state/settings.h"
 
 #include <cmath>
 #include <cstdio>
 
-#include "app/fatal_error.h"
-#include "app/token_reader.h"
+#include "base/fatal_error.h"
+#include "base/token_reader.h"
 
 AppSettings appSettings;
 char textBuffer[textBufferSize];

@@ -1,4 +1,6 @@
-#include "app/clock.h"
+#include "state/clock.h"
+
+FrameClock frameClock;
 
 namespace {
 TickSource* current = nullptr;

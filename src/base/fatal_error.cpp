@@ -1,9 +1,9 @@
-#include "app/fatal_error.h"
+#include "base/fatal_error.h"
 
 #include <cerrno>
 #include <cstdio>
 
-#include "platform/file/checked_file.h"
+#include "base/checked_file.h"
 
 namespace {
 std::string pendingMessage;

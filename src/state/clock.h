@@ -35,3 +35,12 @@ private:
 void setTickSource(TickSource* source);
 TickSource* tickSource();
 uint32_t tickCount();
+
+// Frame timing: dt, in seconds, is measured at the end of a frame and used by the next one.
+struct FrameClock {
+    uint32_t frameStartTick = 0;
+    int32_t frameMs = 0;
+    float dt = 0.0f;
+};
+
+extern FrameClock frameClock;
