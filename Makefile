@@ -1,5 +1,9 @@
-# make run: install what is missing, build, run the demo on the bundled data.
-# make test: install what is missing, build, run every test.
+# make run: install what is missing, build the program and the landscape tool, run the demo on
+#   the bundled data (written once into build/demo; DATA=DIR runs on another data folder).
+# make demo-data: rewrite the bundled data set in build/demo, overwriting any edits.
+# make install: the program, the tool, the bundled data, desktop entry and manual pages under
+#   PREFIX (default /usr/local); DESTDIR is honoured.
+# make test: install what is missing, build everything, run every test.
 # make test-sanitize: every test again, built with AddressSanitizer and UndefinedBehaviorSanitizer.
 # make fuzz: each libFuzzer harness of tests/fuzz for FUZZ_SECONDS (clang).
 # make soak: 100,000 frames headless, printing the maximum resident memory on the way.
@@ -10,8 +14,11 @@ FUZZ_SECONDS ?= 60
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 DEMO := $(BUILD)/demo
 ARGS ?=
+DATA ?=
+PREFIX ?= /usr/local
+TOOL := $(BUILD)/zentrix-landscape
 
-.PHONY: all deps configure build demo-data run test test-sanitize fuzz soak bench clean
+.PHONY: all deps configure build build-demo demo-data demo-data-once run install test test-sanitize fuzz soak bench clean
 
 all: build
 
@@ -24,14 +31,32 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
-# The bundled data: the committed text files plus the pictures the generator draws.
-demo-data: build
-	@mkdir -p $(DEMO)
-	@cp data/*.txt $(DEMO)/
-	@$(BUILD)/make_demo_data $(DEMO)
+# Only what the demo needs: no tests, fuzz replays or benchmarks.
+build-demo: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target zentrix zentrix-landscape
 
-run: demo-data
-	@scripts/run-demo.sh $(BUILD)/zentrix $(DEMO) $(ARGS)
+# The bundled data set is written only when it is not there yet, so edits to it survive.
+demo-data-once: build-demo
+	@if [ ! -e $(DEMO)/Terrain.txt ]; then \
+		echo "zentrix: writing the bundled data set into $(DEMO)"; \
+		$(TOOL) --seed 1 --out $(DEMO); \
+	fi
+
+demo-data: build-demo
+	@echo "zentrix: rewriting the bundled data set in $(DEMO), overwriting every file of it (edits included)"
+	@$(TOOL) --seed 1 --out $(DEMO) --overwrite
+
+ifeq ($(DATA),)
+run: demo-data-once
+	@scripts/run-demo.sh $(BUILD)/zentrix $(DEMO) $(DEMO) $(ARGS)
+else
+run: build-demo
+	@scripts/run-demo.sh $(BUILD)/zentrix $(DATA) $(BUILD)/run $(ARGS)
+endif
+
+install: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target zentrix zentrix-landscape bundled_data
+	@DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix $(PREFIX)
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
@@ -54,11 +79,11 @@ fuzz: deps
 	@cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	@scripts/fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
-soak: demo-data
+soak: build demo-data-once
 	@bench/soak.sh $(BUILD)
 
 # make bench: frame time, start-up, processor time and memory on the bundled data (bench/README.md).
-bench: demo-data
+bench: build demo-data-once
 	@bench/run-bench.sh $(BUILD) $(DEMO)
 
 clean:

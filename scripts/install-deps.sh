@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config git
-  libsdl2-dev libsdl2-image-dev libepoxy-dev libopenal-dev libopenal1 libfreetype-dev libfontconfig-dev libstb-dev
+  libsdl2-dev libsdl2-image-dev libepoxy-dev libopenal-dev libopenal1 libfreetype-dev libfontconfig-dev libstb-dev libpng-dev
   libegl-dev libegl-mesa0 libgl1-mesa-dri libgtest-dev
   fonts-liberation2
   clang libclang-rt-dev time

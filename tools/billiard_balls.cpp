@@ -95,7 +95,7 @@ RgbPicture drawBilliardBall(const BilliardBallStyle& style, int size)
     return picture;
 }
 
-bool writeBilliardBalls(const std::filesystem::path& outDir, std::string& error)
+bool writeBilliardBalls(const std::filesystem::path& outDir, Existing existing, std::string& error)
 {
     struct Entry {
         const char* fileName;
@@ -107,13 +107,8 @@ bool writeBilliardBalls(const std::filesystem::path& outDir, std::string& error)
         {"Billardkugel3.bmp", {220, 30, 25, '3'}},
     };
     const std::filesystem::path folder = outDir / "Graphic";
-    std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
-    if (ec) {
-        error = "cannot create " + folder.string() + ": " + ec.message();
-        return false;
-    }
+    if (!makeFolder(folder, error)) return false;
     for (const Entry& ball : balls)
-        if (!writeBmp24(folder / ball.fileName, drawBilliardBall(ball.style, 100), error)) return false;
+        if (!writeBmp24(folder / ball.fileName, drawBilliardBall(ball.style, 100), error, existing)) return false;
     return true;
 }

@@ -1,12 +1,10 @@
 #pragma once
 
-#include <filesystem>
-#include <string>
+#include "landscape.h"
 
-// The bundled landscape: nine land tiles of 240 x 240 units around a valley with a lake, their
-// height maps, base textures coloured by height and slope, a grey detail texture and a water
-// texture, plus Terrain.txt and TerrainTextures.txt naming them. Deterministic.
-bool writeDemoLandscape(const std::filesystem::path& outDir, std::string& error);
+// The generated landscape: a valley running along +z from a grassy terrace at the start down to a
+// lake, framed by fractal hills. Seed 1 is the bundled landscape; other seeds vary the noise.
+LandscapeSpec demoLandscape(int seed);
 
-// Ground height of the landscape before a tile's border fade, in world units.
-float demoLandscapeHeight(float x, float z);
+// Ground height of the generated landscape, in world units.
+float demoLandscapeHeight(float x, float z, int seed);

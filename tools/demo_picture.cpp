@@ -1,8 +1,6 @@
 #include "demo_picture.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fstream>
+#include "output_files.h"
 
 namespace {
 
@@ -20,7 +18,7 @@ void put32(std::vector<uint8_t>& out, uint32_t v)
 
 }  // namespace
 
-bool writeBmp24(const std::filesystem::path& path, const RgbPicture& picture, std::string& error)
+std::vector<uint8_t> encodeBmp24(const RgbPicture& picture)
 {
     const uint32_t rowBytes = (uint32_t(picture.width) * 3 + 3) & ~3u;  // rows pad to 4 bytes
     const uint32_t imageBytes = rowBytes * uint32_t(picture.height);
@@ -54,13 +52,11 @@ bool writeBmp24(const std::filesystem::path& path, const RgbPicture& picture, st
         for (uint32_t pad = uint32_t(picture.width) * 3; pad < rowBytes; ++pad) out.push_back(0);
     }
 
-    errno = 0;
-    std::ofstream file(path, std::ios::binary);
-    if (file) file.write(reinterpret_cast<const char*>(out.data()), std::streamsize(out.size()));
-    if (file) file.close();
-    if (!file) {
-        error = "cannot write " + path.string() + ": " + (errno ? std::strerror(errno) : "write error");
-        return false;
-    }
-    return true;
+    return out;
+}
+
+bool writeBmp24(const std::filesystem::path& path, const RgbPicture& picture, std::string& error, Existing existing)
+{
+    const std::vector<uint8_t> bytes = encodeBmp24(picture);
+    return writeOutputBytes(path, existing, bytes.data(), bytes.size(), error);
 }

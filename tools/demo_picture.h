@@ -16,5 +16,10 @@ struct RgbPicture {
     const uint8_t* pixel(int x, int y) const { return &rgb[(size_t(y) * size_t(width) + size_t(x)) * 3]; }
 };
 
-// An uncompressed bottom-up 24-bit BMP. False with error set when the file cannot be written.
-bool writeBmp24(const std::filesystem::path& path, const RgbPicture& picture, std::string& error);
+#include "output_files.h"
+
+// An uncompressed bottom-up 24-bit BMP.
+std::vector<uint8_t> encodeBmp24(const RgbPicture& picture);
+// The same written to path. False with error set when the file cannot be written.
+bool writeBmp24(const std::filesystem::path& path, const RgbPicture& picture, std::string& error,
+                Existing existing = Existing::Replace);

@@ -1,5 +1,7 @@
 #include "demo_sounds.h"
 
+#include "output_files.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -130,8 +132,12 @@ PcmSound demoExplosion()
     return toPcm(out, nullptr, 0.9);
 }
 
-bool writeDemoSounds(const std::filesystem::path& outDir, std::string& error)
+bool writeDemoSounds(const std::filesystem::path& outDir, Existing existing, std::string& error)
 {
-    return writeWavFile((outDir / "Backgroundmusic.wav").string(), demoMusic(), error) &&
-           writeWavFile((outDir / "Explosion.wav").string(), demoExplosion(), error);
+    // Each sound is made only when it is to be written: the music takes seconds.
+    const auto write = [](PcmSound (*make)()) {
+        return [make](const std::string& temporary, std::string& why) { return writeWavFile(temporary, make(), why); };
+    };
+    return writeOutput(outDir / "Backgroundmusic.wav", existing, error, write(demoMusic)) &&
+           writeOutput(outDir / "Explosion.wav", existing, error, write(demoExplosion));
 }

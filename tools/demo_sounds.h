@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <string>
 
+#include "output_files.h"
 #include "platform/audio/wav_file.h"
 
 // The background music: a 32-second stereo loop at 44.1 kHz. Eight chords of four seconds
@@ -17,4 +18,4 @@ PcmSound demoMusic();
 PcmSound demoExplosion();
 
 // Writes OUTDIR/Backgroundmusic.wav and OUTDIR/Explosion.wav.
-bool writeDemoSounds(const std::filesystem::path& outDir, std::string& error);
+bool writeDemoSounds(const std::filesystem::path& outDir, Existing existing, std::string& error);

@@ -1,10 +1,7 @@
 #include "demo_trajectory.h"
 
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
 
 std::string demoTrajectoryText()
 {
@@ -28,16 +25,7 @@ std::string demoTrajectoryText()
     return text;
 }
 
-bool writeDemoTrajectory(const std::filesystem::path& outDir, std::string& error)
+bool writeDemoTrajectory(const std::filesystem::path& outDir, Existing existing, std::string& error)
 {
-    std::error_code ec;
-    std::filesystem::create_directories(outDir, ec);
-    const std::filesystem::path path = outDir / "trajectory_data.txt";
-    std::ofstream out(path);
-    out << demoTrajectoryText();
-    if (!out) {
-        error = "cannot write " + path.string() + ": " + std::strerror(errno);
-        return false;
-    }
-    return true;
+    return writeOutputText(outDir / "trajectory_data.txt", existing, demoTrajectoryText(), error);
 }

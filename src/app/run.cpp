@@ -10,6 +10,7 @@
 
 #include "app/application.h"
 #include "app/audio_out.h"
+#include "app/data_home.h"
 #include "state/clock.h"
 #include "base/fatal_error.h"
 #include "app/graphics.h"
@@ -77,8 +78,10 @@ int runApplication(const RunOptions& options)
             return 2;
         }
     }
-    if (!options.dataDir.empty() && chdir(options.dataDir.c_str()) != 0)
-        return fail("cannot enter the data folder " + options.dataDir + ": " + std::strerror(errno));
+    std::string dataDir = options.dataDir;
+    if (std::string error; !chooseDataFolder(dataDir, error)) return fail(error);
+    if (!dataDir.empty() && chdir(dataDir.c_str()) != 0)
+        return fail("cannot enter the data folder " + dataDir + ": " + std::strerror(errno));
 
     // Output files are created before any work, so a bad path fails at once.
     TraceWriter trace;

@@ -1,0 +1,142 @@
+#include "app/data_home.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include "base/checked_file.h"
+
+namespace fs = std::filesystem;
+
+bool holdsDataSet(const fs::path& folder)
+{
+    static const char* const names[] = {"Resolutions.txt", "RenderingAndMore.txt", "SpielEinstellungen.txt",
+                                        "Terrain.txt", "TerrainTextures.txt"};
+    std::error_code ec;
+    for (const char* name : names)
+        if (fs::exists(folder / name, ec)) return true;
+    return false;
+}
+
+fs::path installedDataSet()
+{
+    std::error_code ec;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    if (ec || exe.empty()) return {};
+    const fs::path bin = exe.parent_path();
+    if (bin.filename() != "bin") return {};
+    const fs::path bundled = bin.parent_path() / "share" / "zentrix";
+    return holdsDataSet(bundled) ? bundled : fs::path();
+}
+
+fs::path userDataFolder()
+{
+    const char* xdg = std::getenv("XDG_DATA_HOME");
+    if (xdg && xdg[0] == '/') return fs::path(xdg) / "zentrix";
+    const char* home = std::getenv("HOME");
+    std::string homeDir = home ? home : "";
+    if (homeDir.empty()) {
+        std::vector<char> buffer(16384);
+        passwd entry{};
+        passwd* found = nullptr;
+        if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir)
+            homeDir = found->pw_dir;
+    }
+    if (homeDir.empty()) return {};
+    return fs::path(homeDir) / ".local" / "share" / "zentrix";
+}
+
+namespace {
+
+bool copyFile(const fs::path& from, const fs::path& to, std::string& error)
+{
+    std::FILE* opened = openRegularFile(from.string());
+    if (!opened) {
+        error = "cannot read " + from.string() + ": " + openFailureReason(errno);
+        return false;
+    }
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(opened, std::fclose);
+    const std::string temporary = to.string() + ".part" + std::to_string(getpid());
+    OutputFile out;
+    if (!out.open(temporary, "file")) {
+        error = out.error();
+        return false;
+    }
+    std::vector<char> buffer(1 << 16);
+    for (;;) {
+        const size_t n = std::fread(buffer.data(), 1, buffer.size(), in.get());
+        if (n > 0 && !out.write(buffer.data(), n)) break;
+        if (n < buffer.size()) break;
+    }
+    std::error_code ec;
+    if (std::ferror(in.get())) {
+        out.close();
+        fs::remove(temporary, ec);
+        error = "cannot read " + from.string() + ": " + std::strerror(errno);
+        return false;
+    }
+    if (!out.close()) {
+        fs::remove(temporary, ec);
+        error = out.error();
+        return false;
+    }
+    fs::rename(temporary, to, ec);
+    if (ec) {
+        fs::remove(temporary, ec);
+        error = "cannot write " + to.string() + ": " + ec.message();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool copyMissingFiles(const fs::path& bundled, const fs::path& target, std::string& error)
+{
+    std::error_code ec;
+    fs::create_directories(target, ec);
+    if (ec) {
+        error = "cannot create the data folder " + target.string() + ": " + ec.message();
+        return false;
+    }
+    fs::recursive_directory_iterator it(bundled, ec), end;
+    for (; !ec && it != end; it.increment(ec)) {
+        const fs::path to = target / fs::relative(it->path(), bundled, ec);
+        if (ec) break;
+        if (it->is_directory(ec)) {
+            fs::create_directories(to, ec);
+            if (ec) {
+                error = "cannot create the data folder " + to.string() + ": " + ec.message();
+                return false;
+            }
+        } else if (it->is_regular_file(ec) && !fs::exists(fs::symlink_status(to, ec))) {
+            if (!copyFile(it->path(), to, error)) return false;
+        }
+    }
+    if (ec) {
+        error = "cannot read the bundled data set " + bundled.string() + ": " + ec.message();
+        return false;
+    }
+    return true;
+}
+
+bool chooseDataFolder(std::string& dataDir, std::string& error)
+{
+    if (!dataDir.empty() || holdsDataSet(".")) return true;
+    const fs::path bundled = installedDataSet();
+    const fs::path home = userDataFolder();
+    if (bundled.empty() || home.empty()) return true;  // nothing to copy: as before
+    // Copied once, on first use: later the folder is the user's, deletions and edits included.
+    if (!holdsDataSet(home)) {
+        if (!copyMissingFiles(bundled, home, error)) return false;
+        std::fprintf(stderr, "zentrix: copied the bundled data set to %s\n", home.c_str());
+    }
+    dataDir = home.string();
+    return true;
+}
