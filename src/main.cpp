@@ -1,6 +1,9 @@
 #include <cstdio>
+#include <cstdlib>
+#include <new>
 
 #include "app/command_line.h"
+#include "base/fatal_error.h"
 #include "app/run.h"
 
 int main(int argc, char** argv)
@@ -19,5 +22,14 @@ int main(int argc, char** argv)
         std::printf("zentrix %s\n", ZENTRIX_VERSION);
         return 0;
     }
-    return runApplication(options);
+    // Running out of memory is reported like any other failure, as one line with status 1; the
+    // outputs' destructors have already put back what they had not finished by then.
+    try {
+        return runApplication(options);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "zentrix: out of memory while %s\n", currentActivity());
+        std::fflush(stderr);
+        // The graphics and sound objects left behind belong to a context that is gone.
+        std::_Exit(1);
+    }
 }

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/checked_file.h"
+
 namespace {
 
 bool parseInteger(const char* text, int64_t min, int64_t max, int64_t& out)
@@ -82,15 +84,15 @@ bool parseCommandLine(int argc, const char* const* argv, RunOptions& o, std::str
             o.dataDir = v;
         } else if (arg == "--frames") {
             if (!value(v)) return false;
-            if (!parseInteger(v, 0, INT64_MAX, n)) { error = "--frames needs a whole number of 0 or more, not '" + std::string(v) + "'"; return false; }
+            if (!parseInteger(v, 0, INT64_MAX, n)) { error = "--frames needs a whole number of 0 or more, not " + quoteToken(v); return false; }
             o.frames = n;
         } else if (arg == "--fixed-step") {
             if (!value(v)) return false;
-            if (!parseInteger(v, 0, 1000000, n)) { error = "--fixed-step needs milliseconds from 0 to 1000000, not '" + std::string(v) + "'"; return false; }
+            if (!parseInteger(v, 0, 1000000, n)) { error = "--fixed-step needs milliseconds from 0 to 1000000, not " + quoteToken(v); return false; }
             o.fixedStepMs = n;
         } else if (arg == "--seed") {
             if (!value(v)) return false;
-            if (!parseInteger(v, 0, UINT32_MAX, n)) { error = "--seed needs a whole number from 0 to 4294967295, not '" + std::string(v) + "'"; return false; }
+            if (!parseInteger(v, 0, UINT32_MAX, n)) { error = "--seed needs a whole number from 0 to 4294967295, not " + quoteToken(v); return false; }
             o.seedGiven = true;
             o.seed = static_cast<uint32_t>(n);
         } else if (arg == "--keys") {
@@ -107,7 +109,7 @@ bool parseCommandLine(int argc, const char* const* argv, RunOptions& o, std::str
             if (!*v) { error = "--audio-out needs a file name"; return false; }
             o.audioOutFile = v;
         } else {
-            error = "unknown option '" + arg + "' (see --help)";
+            error = "unknown option " + quoteToken(arg) + " (see --help)";
             return false;
         }
     }

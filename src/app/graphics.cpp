@@ -115,8 +115,10 @@ bool createGraphicsDevice()
     }
     PresentParameters pp = presentParameters();
 
+    // The data folder may be shared or unpacked from elsewhere: a link or a pipe planted under the
+    // log's name must not redirect or block the write.
     OutputFile log;
-    if (!log.open(logFileName, "the log")) {
+    if (!log.open(logFileName, "the log", OutputFile::Accept::RegularOnly)) {
         reportFatal(log.error());
         return false;
     }

@@ -1,6 +1,7 @@
 #include "app/run.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -15,6 +16,7 @@
 #include "base/fatal_error.h"
 #include "app/graphics.h"
 #include "app/input.h"
+#include "app/outputs.h"
 #include "app/scripted_keyboard.h"
 #include "state/settings.h"
 #include "app/trace.h"
@@ -83,6 +85,25 @@ int runApplication(const RunOptions& options)
     if (!dataDir.empty() && chdir(dataDir.c_str()) != 0)
         return fail("cannot enter the data folder " + dataDir + ": " + std::strerror(errno));
 
+    // An output that is an input would replace what the run reads; two outputs on one file would
+    // mix. Both are mistakes on the command line.
+    {
+        std::vector<RunFile> outputs;
+        if (!traceFile.empty()) outputs.push_back({traceFile, "--trace " + options.traceFile});
+        if (!screenshotFile.empty()) outputs.push_back({screenshotFile, "--screenshot " + options.screenshotFile});
+        if (!audioOutFile.empty()) outputs.push_back({audioOutFile, "--audio-out " + options.audioOutFile});
+        outputs.push_back({logFileName, std::string("the log ") + logFileName});
+        std::vector<RunFile> inputs = dataFolderInputs();
+        if (!keysFile.empty()) inputs.push_back({keysFile, "the key script " + options.keysFile});
+        std::string error;
+        if (!checkOutputsAgainstInputs(outputs, inputs, error)) {
+            std::fprintf(stderr, "zentrix: %s\n", error.c_str());
+            return 2;
+        }
+    }
+    // A reader that goes away turns into a failed write with its own message, not a silent death.
+    std::signal(SIGPIPE, SIG_IGN);
+
     // Output files are created before any work, so a bad path fails at once.
     TraceWriter trace;
     if (!traceFile.empty()) {
@@ -92,16 +113,14 @@ int runApplication(const RunOptions& options)
     OutputFile screenshot;
     if (!screenshotFile.empty() && !screenshot.open(screenshotFile, "screenshot")) return fail(screenshot.error());
     bool screenshotWritten = false;
-    // A run that ends before its last frame leaves no empty picture behind.
+    // A run that ends before its last frame leaves no empty picture behind, and an existing file
+    // as it was.
     struct DiscardUnwritten {
         OutputFile& file;
         const bool& written;
         ~DiscardUnwritten()
         {
-            if (!file.isOpen() || written) return;
-            file.close();
-            std::error_code ec;
-            std::filesystem::remove(file.path(), ec);
+            if (!written) file.discard();
         }
     } discardUnwritten{screenshot, screenshotWritten};
 
@@ -202,15 +221,18 @@ int runApplication(const RunOptions& options)
     if (frameLimit == 0) requestClose();
     // The time before the sound starts is silence, so that the file lines up with the clock.
     if (!audioOut.advanceTo(tickCount(), error)) return fail(error);
+    setActivity("starting up");
     if (!startUp() && fatalErrorPending()) {
         shutDown();
         return fail(fatalErrorMessage());
     }
+    setActivity("running");
     // One window event per pass, then one frame; a close leaves the loop on the next pass.
     while (!quitPosted()) {
         if (pollOneEvent()) requestClose();
         loopTick();
     }
+    setActivity("shutting down");
     shutDown();
     if (!trace.close() && outputError.empty()) outputError = trace.error();
     if (screenshotWritten && !screenshot.close() && outputError.empty()) outputError = screenshot.error();

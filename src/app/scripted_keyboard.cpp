@@ -39,20 +39,11 @@ bool parseFrame(const std::string& text, int64_t& out)
 
 bool ScriptedKeyboard::load(const std::string& path, std::string& error)
 {
-    std::FILE* file = openRegularFile(path);
-    if (!file) {
-        error = "cannot open key script " + path + ": " + openFailureReason(errno);
-        return false;
-    }
     std::string all;
-    char chunk[4096];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) all.append(chunk, n);
-    const bool readFailed = std::ferror(file) != 0;
-    const int err = errno;
-    std::fclose(file);
-    if (readFailed) {
-        error = "cannot read key script " + path + ": " + openFailureReason(err);
+    TextFileFault fault;
+    if (!readTextFile(path, all, fault)) {
+        error = fault.kind == TextFileFault::Kind::Open ? "cannot open key script " + path + ": " + openFailureReason(fault.err)
+                                                        : fault.message("key script " + path);
         return false;
     }
     return parse(all, path, error);
@@ -78,7 +69,7 @@ bool ScriptedKeyboard::parse(const std::string& text, const std::string& name, s
                             ? parseFrame(range, span.first) && ((span.last = span.first), true)
                             : parseFrame(range.substr(0, dash), span.first) && parseFrame(range.substr(dash + 1), span.last);
         if (!ok) {
-            error = where + "expected a frame number or FIRST-LAST, not '" + range + "'";
+            error = where + "expected a frame number or FIRST-LAST, not " + quoteToken(range);
             return false;
         }
         if (span.last < span.first) {
@@ -89,7 +80,7 @@ bool ScriptedKeyboard::parse(const std::string& text, const std::string& name, s
         while (words >> key) {
             const uint8_t code = keyCodeByName(key);
             if (code == 0) {
-                error = where + "unknown key '" + key + "'";
+                error = where + "unknown key " + quoteToken(key);
                 return false;
             }
             span.keys.push_back(code);

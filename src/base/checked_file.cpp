@@ -2,7 +2,11 @@
 
 #include <cerrno>
 #include <cstdarg>
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include <fcntl.h>
@@ -41,24 +45,218 @@ std::string openFailureReason(int err)
     return err ? std::strerror(err) : "unknown error";
 }
 
-OutputFile::~OutputFile()
+namespace {
+
+// The first whitespace-separated token of text longer than maxTextTokenLength, or empty.
+std::string overlongToken(const std::string& text)
 {
-    if (file_) std::fclose(file_);
+    size_t start = 0;
+    while (start < text.size()) {
+        while (start < text.size() && std::isspace(static_cast<unsigned char>(text[start]))) ++start;
+        size_t end = start;
+        while (end < text.size() && !std::isspace(static_cast<unsigned char>(text[end]))) ++end;
+        if (end - start > maxTextTokenLength) return text.substr(start, end - start);
+        start = end;
+    }
+    return {};
 }
 
-bool OutputFile::open(const std::string& path, const char* what)
+}  // namespace
+
+std::string TextFileFault::message(const std::string& name) const
 {
-    close();
+    switch (kind) {
+    case Kind::Read: return "cannot read " + name + ": " + (err ? std::strerror(err) : "read error");
+    case Kind::TooLarge:
+        return name + " is larger than " + std::to_string(maxTextFileBytes >> 20) +
+               " MiB, far more than any text file of the program holds";
+    case Kind::LongWord:
+        return name + ": a word of " + std::to_string(longWord.size()) + " characters, more than the " +
+               std::to_string(maxTextTokenLength) + " allowed: " + quoteToken(longWord);
+    case Kind::Open: break;
+    }
+    return "cannot open " + name + ": " + openFailureReason(err);
+}
+
+bool readTextFile(const std::string& path, std::string& text, TextFileFault& fault)
+{
+    text.clear();
+    fault = TextFileFault{};
+    std::FILE* opened = openRegularFile(path);
+    if (!opened) {
+        fault.err = errno;
+        return false;
+    }
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(opened, std::fclose);
+    // The size a file states is not trusted (files in /proc state 0): reading stops one byte past
+    // the limit whatever it says.
+    char chunk[65536];
+    for (;;) {
+        const size_t want = std::min(sizeof chunk, maxTextFileBytes + 1 - text.size());
+        errno = 0;
+        const size_t n = std::fread(chunk, 1, want, file.get());
+        text.append(chunk, n);
+        if (text.size() > maxTextFileBytes) {
+            fault.kind = TextFileFault::Kind::TooLarge;
+            text.clear();
+            return false;
+        }
+        if (n < want) break;
+    }
+    if (std::ferror(file.get())) {
+        fault.kind = TextFileFault::Kind::Read;
+        fault.err = errno;
+        text.clear();
+        return false;
+    }
+    fault.longWord = overlongToken(text);
+    if (!fault.longWord.empty()) {
+        fault.kind = TextFileFault::Kind::LongWord;
+        text.clear();
+        return false;
+    }
+    return true;
+}
+
+std::string quoteToken(const std::string& token)
+{
+    std::string out = "'";
+    const size_t shown = std::min<size_t>(token.size(), 40);
+    for (size_t i = 0; i < shown; ++i) {
+        const unsigned char c = static_cast<unsigned char>(token[i]);
+        if (c == '\t') out += "\\t";
+        else if (c == '\n') out += "\\n";
+        else if (c == '\r') out += "\\r";
+        else if (c == '\\') out += "\\\\";
+        else if (c < 0x20 || c >= 0x7F) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    if (token.size() > shown) out += "...";
+    return out + "'";
+}
+
+OutputFile::~OutputFile()
+{
+    if (!file_) return;
+    std::fclose(file_);
+    file_ = nullptr;
+    // Unfinished: an existing file keeps its content; a new one keeps what was written (a trace
+    // or a sound file is complete up to its last row or frame).
+    if (!temporary_.empty()) ::unlink(temporary_.c_str());
+}
+
+bool OutputFile::open(const std::string& path, const char* what, Accept accept)
+{
+    discard();
     path_ = path;
     what_ = what;
     error_.clear();
-    errno = 0;
-    file_ = std::fopen(path.c_str(), "wb");
+    seekable_ = false;
+    created_ = false;
+    target_.clear();
+    temporary_.clear();
+    int err = 0;
+    struct stat link {};
+    if (::lstat(path.c_str(), &link) != 0) {
+        if (errno != ENOENT) {
+            err = errno;
+        } else {
+            // Exclusive, so that nothing that appears meanwhile is truncated.
+            const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+            if (fd >= 0 && (file_ = fdopen(fd, "wb")) == nullptr) ::close(fd);
+            err = file_ ? 0 : errno;
+            created_ = file_ != nullptr;
+            seekable_ = created_;
+        }
+    } else if (accept == Accept::RegularOnly && S_ISLNK(link.st_mode)) {
+        error_ = what_ + " " + path_ + " is a symbolic link, which is never followed";
+        return false;
+    } else if (accept == Accept::RegularOnly && !S_ISREG(link.st_mode) && !S_ISDIR(link.st_mode)) {
+        error_ = what_ + " " + path_ + " is not a regular file";
+        return false;
+    } else {
+        struct stat info {};
+        if (::stat(path.c_str(), &info) != 0) {
+            err = errno;  // a symbolic link to nothing
+        } else if (S_ISDIR(info.st_mode)) {
+            err = EISDIR;
+        } else if (S_ISREG(info.st_mode)) {
+            char* resolved = ::realpath(path.c_str(), nullptr);
+            if (!resolved) {
+                err = errno;
+            } else {
+                openReplacement(resolved, info.st_mode, err);
+                std::free(resolved);
+            }
+        } else if (S_ISBLK(info.st_mode)) {
+            error_ = "cannot create " + what_ + " " + path_ + ": is a block device, which is never written";
+            return false;
+        } else {
+            openStream(err);
+        }
+    }
     if (!file_) {
-        const int err = errno;
-        error_ = "cannot create " + what_ + " " + path_ + ": " + (err ? std::strerror(err) : "unknown error");
+        if (error_.empty())
+            error_ = "cannot create " + what_ + " " + path_ + ": " + (err ? std::strerror(err) : "unknown error");
         return false;
     }
+    return true;
+}
+
+bool OutputFile::openStream(int& err)
+{
+    // Without waiting: a pipe nobody reads would block here for ever (ENXIO instead).
+    const int fd = ::open(path_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        err = errno;
+        if (err == ENXIO) {
+            error_ = "cannot create " + what_ + " " + path_ + ": no process is reading from the pipe";
+            err = 0;
+        }
+        return false;
+    }
+    // Once a reader is there, writes may wait for it as they do for any pipe.
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    seekable_ = ::lseek(fd, 0, SEEK_CUR) >= 0;
+    file_ = fdopen(fd, "wb");
+    if (!file_) {
+        err = errno;
+        ::close(fd);
+        return false;
+    }
+    return true;
+}
+
+bool OutputFile::openReplacement(const std::string& target, mode_t mode, int& err)
+{
+    // The new content goes into a hidden file beside the target (same file system, so the rename
+    // is atomic) and takes the old file's permissions.
+    const size_t nameStart = target.rfind('/') + 1;  // 0 without a folder
+    const std::string pattern = target.substr(0, nameStart) + "." + target.substr(nameStart) + ".zentrix-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    const int fd = ::mkostemp(buffer.data(), O_CLOEXEC);
+    if (fd < 0) {
+        err = errno;
+        return false;
+    }
+    fchmod(fd, mode & 07777);
+    file_ = fdopen(fd, "wb");
+    if (!file_) {
+        err = errno;
+        ::close(fd);
+        ::unlink(buffer.data());
+        return false;
+    }
+    target_ = target;
+    temporary_ = buffer.data();
+    seekable_ = true;
     return true;
 }
 
@@ -150,5 +348,22 @@ bool OutputFile::close()
     errno = 0;
     if (std::fclose(file_) != 0) fail("close", errno);
     file_ = nullptr;
+    if (!temporary_.empty()) {
+        errno = 0;
+        if (!failed() && std::rename(temporary_.c_str(), target_.c_str()) != 0) fail("replace", errno);
+        if (failed()) ::unlink(temporary_.c_str());
+        temporary_.clear();
+    }
     return !failed();
+}
+
+void OutputFile::discard()
+{
+    if (!file_) return;
+    std::fclose(file_);
+    file_ = nullptr;
+    if (!temporary_.empty()) ::unlink(temporary_.c_str());
+    else if (created_) ::unlink(path_.c_str());
+    temporary_.clear();
+    created_ = false;
 }

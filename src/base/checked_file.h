@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <string>
 
+#include <sys/types.h>
+
 // Opens path for reading in binary mode when it is a regular file. Directories, devices and pipes
 // are refused by their type before anything is read (a device can be endless, a pipe can block):
 // nullptr with errno EISDIR for a directory, EINVAL for anything else that is not a regular file,
@@ -17,9 +19,40 @@ std::FILE* openRegularFile(const std::string& path);
 // system's text.
 std::string openFailureReason(int err);
 
+// Text files (settings, lists, key scripts) are a few kilobytes; anything near these sizes is not
+// one of them, and reading on would only fill memory (a sparse file, /proc/self/pagemap).
+inline constexpr size_t maxTextFileBytes = size_t(4) << 20;
+// No label, number or file name of these files comes near this many characters.
+inline constexpr size_t maxTextTokenLength = 256;
+
+// Why a text file was not read.
+struct TextFileFault {
+    enum class Kind { Open, Read, TooLarge, LongWord } kind = Kind::Open;
+    int err = 0;           // Open and Read: the system's errno
+    std::string longWord;  // LongWord: the word
+    // What is wrong, after the file's name: "cannot read NAME: reason", "NAME is larger than
+    // 4 MiB, ...", "NAME: a word of 301 characters, ...". Open faults are worded by the caller
+    // (openFailureReason(err)).
+    std::string message(const std::string& name) const;
+};
+
+// Reads a whole text file of at most maxTextFileBytes with no word longer than
+// maxTextTokenLength. False with fault set when it cannot be opened (as openRegularFile; errno is
+// kept), cannot be read, is larger, or holds a longer word.
+bool readTextFile(const std::string& path, std::string& text, TextFileFault& fault);
+
+// A token as it reads in a one-line message: in single quotes, cut after 40 characters, with
+// control and other invisible bytes written as \t, \n, \xNN.
+std::string quoteToken(const std::string& token);
+
 // An output file opened when the program starts, so that a bad path fails before any work is
 // done, and whose every write and final close are checked: a full disk or a failing device turns
 // into one message naming the file and the reason instead of a silently truncated file.
+//
+// It never destroys what it was not asked to make: a new path is created (and written in place);
+// an existing regular file (also behind a symbolic link) is left alone until close(), which
+// renames a complete new file from beside it into its place; a pipe or device is opened without
+// waiting for a reader (a pipe nobody reads is refused) and written as a stream.
 class OutputFile {
 public:
     OutputFile() = default;
@@ -27,10 +60,16 @@ public:
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    // Creates or truncates path. False with error() set when it cannot.
-    bool open(const std::string& path, const char* what);
+    enum class Accept {
+        AnyFile,      // regular files, pipes and character devices
+        RegularOnly,  // a path that is a symbolic link or not a regular file is refused
+    };
+    // False with error() set when path cannot be written.
+    bool open(const std::string& path, const char* what, Accept accept = Accept::AnyFile);
     bool isOpen() const { return file_ != nullptr; }
     const std::string& path() const { return path_; }
+    // False for a pipe: headers cannot be brought up to date afterwards.
+    bool seekable() const { return seekable_; }
 
     // False once any write has failed; later writes are skipped. The first failure is kept.
     bool write(const void* data, size_t size);
@@ -44,15 +83,26 @@ public:
     // Hands the buffered data to the system, so that the file is whole if the program stops here.
     bool flush();
 
-    // Flushes and closes; false with error() set when a write or the close failed.
+    // Flushes and closes; an existing file is replaced only now, and only when everything was
+    // written. False with error() set when a write, the close or the rename failed (the old file
+    // then stays as it was).
     bool close();
+    // Closes without keeping anything: a file created by open() is removed, an existing one stays
+    // as it was.
+    void discard();
     bool failed() const { return !error_.empty(); }
     // "cannot write WHAT PATH: reason"; empty while everything succeeded.
     const std::string& error() const { return error_; }
 
 private:
+    bool openStream(int& err);
+    bool openReplacement(const std::string& target, mode_t mode, int& err);
     void fail(const char* action, int err);
     std::FILE* file_ = nullptr;
+    bool seekable_ = false;
+    bool created_ = false;    // path did not exist: open() made it
+    std::string target_;      // an existing file to be replaced at close(), resolved through links
+    std::string temporary_;   // the new content of target_ until then
     std::string path_;
     std::string what_;
     std::string error_;

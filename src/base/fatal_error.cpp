@@ -8,7 +8,11 @@
 namespace {
 std::string pendingMessage;
 bool pending = false;
+const char* activity = "starting";
 }  // namespace
+
+void setActivity(const char* what) { activity = what; }
+const char* currentActivity() { return activity; }
 
 void reportFatal(const std::string& message)
 {

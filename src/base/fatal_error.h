@@ -18,3 +18,8 @@ std::string cannotOpenMessage(const std::string& fileName);
 // A value the program can do without: one line "zentrix: warning: MESSAGE" on stderr, and the
 // program goes on.
 void reportWarning(const std::string& message);
+
+// What the program is doing, for the one line that reports running out of memory ("out of memory
+// while building the terrain"): the allocation that fails can be anywhere below it.
+void setActivity(const char* what);
+const char* currentActivity();

@@ -13,14 +13,26 @@ TokenReader::~TokenReader() { close(); }
 bool TokenReader::open(const std::string& path)
 {
     close();
-    file_ = openRegularFile(path);
-    return file_ != nullptr;
+    failure_.clear();
+    std::string text;
+    TextFileFault fault;
+    if (!readTextFile(path, text, fault)) {
+        if (fault.kind == TextFileFault::Kind::Open) {
+            errno = fault.err;
+            failure_ = cannotOpenMessage(path);
+        } else {
+            failure_ = fault.message(path);
+        }
+        return false;
+    }
+    openText(std::move(text));
+    return true;
 }
 
 bool TokenReader::openRequired(const std::string& path)
 {
     if (open(path)) return true;
-    reportFatal(cannotOpenMessage(path));
+    reportFatal(failure_);
     return false;
 }
 
@@ -34,8 +46,6 @@ void TokenReader::openText(std::string text)
 
 void TokenReader::close()
 {
-    if (file_) std::fclose(file_);
-    file_ = nullptr;
     text_.clear();
     textPos_ = 0;
     textOpen_ = false;
@@ -44,7 +54,6 @@ void TokenReader::close()
 
 int TokenReader::nextChar()
 {
-    if (file_) return std::fgetc(file_);
     if (textOpen_ && textPos_ < text_.size()) return static_cast<unsigned char>(text_[textPos_++]);
     return EOF;
 }
@@ -83,11 +92,7 @@ std::string TokenReader::describeNext()
 {
     std::string word;
     if (!peekWord(word)) return "the end of the file";
-    // A runaway token is cut so that one message stays one readable line.
-    if (word.size() > 40) word = word.substr(0, 40) + "...";
-    for (char& c : word)
-        if (!std::isprint(static_cast<unsigned char>(c))) c = '?';
-    return "'" + word + "'";
+    return quoteToken(word);
 }
 
 bool TokenReader::readInt(int32_t& value)

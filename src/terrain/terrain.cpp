@@ -31,6 +31,7 @@ bool heightMapsLoaded(const TerrainDescription& description, const TerrainTextur
 Terrain::Terrain()
 {
     terrainFrame = TerrainFrameState{};
+    setActivity("loading the terrain textures");
     textures = std::make_unique<TerrainTextureSet>();
     terrainTextures = textures.get();
     if (fatalErrorPending()) return;
@@ -39,7 +40,7 @@ Terrain::Terrain()
     TokenReader in;
     if (!in.openRequired(terrainFileName)) return;
     const TextureListSizes lists{textures->baseTextures.size(), textures->detailTextures.size(),
-                                 textures->heightMaps.size()};
+                                 textures->heightMaps.size(), textures->textureBytes};
     TerrainDescription description;
     std::string error;
     if (!readTerrainDescription(in, lists, description, error)) {
@@ -49,6 +50,7 @@ Terrain::Terrain()
     in.close();
     if (!heightMapsLoaded(description, *textures)) return;
 
+    setActivity("building the terrain");
     landTileCount = static_cast<int>(description.land.size());
     waterTileCount = static_cast<int>(description.water.size());
     landTiles = std::make_unique<LandTile[]>(size_t(landTileCount));

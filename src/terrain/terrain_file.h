@@ -12,9 +12,24 @@ inline constexpr const char* terrainFileName = "Terrain.txt";
 
 // 16-bit indices address at most this many vertices per tile.
 inline constexpr int64_t maxTileVertices = 65536;
-// The wave frames of one water tile may take at most this much memory; a record asking for more
-// is refused instead of exhausting memory at start-up.
+// The wave frames of one water tile may take at most this much memory (counted as waterFrameBytes
+// does); a record asking for more is refused instead of exhausting memory at start-up.
 inline constexpr int64_t maxWaterFrameBytes = int64_t(256) * 1024 * 1024;
+
+// Everything the terrain allocates for its tiles and textures together (vertices, triangle
+// records, indices, wave frames, the texels of every mip level) must fit this budget; it holds
+// any landscape a person would make on a desktop and stops a small file from asking for more
+// memory than the machine has.
+inline constexpr uint64_t terrainMemoryBudget = uint64_t(1536) << 20;  // 1.5 GiB
+// The height map is sampled on a 1,024-texel grid: more interior vertices than that along a side
+// would sample with a step of 0 texels.
+inline constexpr int32_t maxLandColumns = 1024 + 2;
+
+// Bytes the builds allocate and keep for one tile of each kind (what the budget counts).
+uint64_t landTileBytes(int32_t columns, int32_t rows);
+uint64_t waterTileBytes(size_t instances, int32_t columns, int32_t rows, int32_t frames);
+// The wave frames alone: two copies of every frame's vertices and a buffer object per frame.
+uint64_t waterFrameBytes(int32_t columns, int32_t rows, int32_t frames);
 
 // One land record of Terrain.txt, as read.
 struct LandTileRecord {
@@ -46,11 +61,13 @@ struct TerrainDescription {
 // How many entries each list of TerrainTextures.txt holds, for the index checks.
 struct TextureListSizes {
     size_t base = 0, detail = 0, heightMaps = 0;
+    uint64_t textureBytes = 0;  // what the textures take of terrainMemoryBudget
 };
 
 // Reads the header, the land records and the water records from in, checking every value
-// before anything is built. Text after the last water record is ignored. False with error set
-// to one line that names fileName, the tile, the field, the value and what is allowed.
+// before anything is built, and the memory the tiles will take against what the textures left of
+// terrainMemoryBudget. Text after the last water record is ignored. False with error set to one
+// line that names fileName, the tile, the field, the value and what is allowed.
 bool readTerrainDescription(TokenReader& in, const TextureListSizes& lists, TerrainDescription& out,
                             std::string& error, const std::string& fileName = terrainFileName);
 

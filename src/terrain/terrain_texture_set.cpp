@@ -7,6 +7,9 @@
 
 #include "base/fatal_error.h"
 #include "base/token_reader.h"
+#include "base/checked_file.h"
+#include "terrain/terrain_file.h"
+#include "textures/picture.h"
 
 TerrainTextureSet* terrainTextures = nullptr;
 
@@ -39,7 +42,7 @@ bool readSection(TokenReader& in, const std::string& listFileName, const char* w
     }
     if (!parseCount(token, count)) {
         reportFatal(listFileName + ": the number of " + what + " must be a whole number from 0 to " +
-                    std::to_string(INT_MAX) + ", not '" + token.substr(0, 40) + "'");
+                    std::to_string(INT_MAX) + ", not " + quoteToken(token));
         return false;
     }
     if (count < 0) {
@@ -55,6 +58,26 @@ bool readSection(TokenReader& in, const std::string& listFileName, const char* w
             return false;
         }
         names.push_back(std::move(name));
+    }
+    return true;
+}
+
+// The textures' share of the terrain budget, from the image headers, before any is decoded.
+bool withinBudget(const std::string& listFileName, const char* what, const std::vector<std::string>& names,
+                  uint64_t& used)
+{
+    for (size_t i = 0; i < names.size(); ++i) {
+        const PictureSize probe = pictureReader() ? pictureReader()->size(names[i]) : PictureSize{};
+        if (!probe.known) continue;  // it fails to load, with its own warning, and takes nothing
+        used += textureBytes(probe.width, probe.height);
+        if (used > terrainMemoryBudget) {
+            reportFatal(listFileName + ": " + what + " " + std::to_string(i) + " (" + names[i] + ", " +
+                        std::to_string(probe.width) + " x " + std::to_string(probe.height) +
+                        "): the textures would take " + std::to_string(used) +
+                        " bytes with this one, more than the terrain budget of " +
+                        std::to_string(terrainMemoryBudget) + " bytes (1.5 GiB)");
+            return false;
+        }
     }
     return true;
 }
@@ -80,10 +103,30 @@ TerrainTextureSet::TerrainTextureSet(const std::string& listFileName)
         !readSection(in, listFileName, "detail textures", detailNames) ||
         !readSection(in, listFileName, "height maps", heightMapNames))
         return;
+    uint64_t used = 0;
+    if (!withinBudget(listFileName, "base texture", baseNames, used) ||
+        !withinBudget(listFileName, "detail texture", detailNames, used) ||
+        !withinBudget(listFileName, "height map", heightMapNames, used))
+        return;
+    textureBytes = used;
 
     baseTextures = loadAll(baseNames);
     detailTextures = loadAll(detailNames);
     heightMaps = loadAll(heightMapNames);
+}
+
+std::vector<std::string> listedTextureNames(const std::string& listFileName)
+{
+    std::vector<std::string> names;
+    TokenReader in;
+    if (!in.open(listFileName)) return names;
+    for (int section = 0; section < 3; ++section) {
+        std::string label, token, name;
+        int count = 0;
+        if (!in.readWord(label) || !in.readWord(token) || !parseCount(token, count)) break;
+        for (int i = 0; i < count && in.readWord(name); ++i) names.push_back(name);
+    }
+    return names;
 }
 
 TerrainTextureSet::~TerrainTextureSet()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,13 @@ public:
     std::vector<TextureFile> baseTextures;
     std::vector<TextureFile> heightMaps;
     std::vector<TextureFile> detailTextures;
+    // What the textures take of the terrain's memory budget, counted from their headers.
+    uint64_t textureBytes = 0;
 };
+
+// The image names the list file holds, read quietly and as far as it can be read (for checks made
+// before the run; its faults are reported when the set itself reads it).
+std::vector<std::string> listedTextureNames(const std::string& listFileName = terrainTextureListFileName);
 
 // The set of the terrain that exists now, or null.
 extern TerrainTextureSet* terrainTextures;

@@ -22,12 +22,29 @@ public:
     virtual bool toArgb(ArgbImage& out, std::string& error) const = 0;
 };
 
+// What a picture file's header announces, read without decoding anything.
+struct PictureSize {
+    bool known = false;  // false for a file the reader would not load (it fails with its own warning)
+    int64_t width = 0, height = 0;
+};
+
 class PictureReader {
 public:
     virtual ~PictureReader() = default;
     // The picture in the file at path; null with error saying why when it cannot be read.
     virtual std::unique_ptr<Picture> read(const std::string& path, std::string& error) = 0;
+    // The size read would give, from the header alone, so that memory can be counted before
+    // anything is decoded. A reader that cannot tell says it does not know.
+    virtual PictureSize size(const std::string& path)
+    {
+        (void)path;
+        return {};
+    }
 };
+
+// The bytes a texture made from a picture of width x height takes: both sides rounded up to
+// powers of two, four bytes a texel, every mip level.
+uint64_t textureBytes(int64_t width, int64_t height);
 
 // The reader textures load through; not owned. Without one every picture fails to load.
 void setPictureReader(PictureReader* reader);

@@ -31,8 +31,8 @@ GameWorld::GameWorld()
     lightVector = -lightDirWork;
     setUpLight(light1, 1, -50.0f, -90.0f);
 
-    followerBall = std::make_unique<Ball>("Graphic/Billardkugel1.bmp");
-    projectileBall = std::make_unique<Ball>("Graphic/Billardkugel3.bmp");
+    followerBall = std::make_unique<Ball>(followerBallFileName);
+    projectileBall = std::make_unique<Ball>(projectileBallFileName);
     starField = std::make_unique<StarField>();
 
     followerPos = nextPoint = segmentVelocity = projectilePos = projectileVel = Vec3(0.0f, 0.0f, 0.0f);

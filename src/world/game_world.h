@@ -7,6 +7,9 @@
 #include "math/vec3.h"
 #include "state/lighting.h"
 
+inline constexpr const char* followerBallFileName = "Graphic/Billardkugel1.bmp";
+inline constexpr const char* projectileBallFileName = "Graphic/Billardkugel3.bmp";
+
 class Terrain;
 class StarField;
 class Ball;

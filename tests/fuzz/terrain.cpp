@@ -44,7 +44,7 @@ void checkAccepted(const TerrainDescription& d, const TextureListSizes& lists)
             std::abort();
     for (const WaterTileRecord& r : d.water) {
         if (r.columns < 2 || r.rows < 2 || r.frameCount < 1 || r.framePeriod < 0 ||
-            int64_t(r.frameCount) * r.columns * r.rows * 40 > maxWaterFrameBytes || !std::isfinite(r.waveHeight) ||
+            waterFrameBytes(r.columns, r.rows, r.frameCount) > uint64_t(maxWaterFrameBytes) || !std::isfinite(r.waveHeight) ||
             !std::isfinite(r.sway) || r.detailTexture < 0 || size_t(r.detailTexture) >= lists.detail)
             std::abort();
         for (const Vec3& p : r.positions)
@@ -88,6 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (!description.land.empty()) cameraPos = Vec3(description.land[0].position.x, 20.0f, description.land[0].position.z);
         lookDir = Vec3(0.0f, 0.0f, 1.0f);
         terrain.render();
+        // Every value the reader accepts keeps the ground height a number.
+        if (!fatalErrorPending() && !std::isfinite(terrainFrame.groundHeight())) std::abort();
     }
     graphicsDevice.reset();
     return 0;

@@ -7,6 +7,10 @@
 #include <sstream>
 #include <vector>
 
+#include <sys/stat.h>
+
+#include <stb_image_write.h>
+
 #include "support/fixtures.h"
 
 namespace {
@@ -43,6 +47,12 @@ std::string lastLine(const std::string& output)
     const size_t end = output.size() && output.back() == '\n' ? output.size() - 1 : output.size();
     const size_t start = output.rfind('\n', end ? end - 1 : 0);
     return output.substr(start == std::string::npos || start >= end ? 0 : start + 1);
+}
+
+// Whether output holds line as one whole line (a sanitizer build may add its report after it).
+bool hasLine(const std::string& output, const std::string& line)
+{
+    return ("\n" + output).find("\n" + line) != std::string::npos;
 }
 
 double num(const std::map<std::string, std::string>& row, const char* column) { return std::stod(row.at(column)); }
@@ -234,3 +244,178 @@ TEST_F(AppRun, DirectoriesGivenAsInputFilesAreNamedAsSuch)
     EXPECT_EQ(list.exitStatus, 1);
     EXPECT_NE(list.output.find("zentrix: TerrainTextures.txt is a directory\n"), std::string::npos) << list.output;
 }
+
+TEST_F(AppRun, OutputsLeaveExistingFilesAsTheyWereUnlessTheRunCompletes)
+{
+    for (const char* name : {"keep.png", "keep.csv", "keep.wav"}) writeFile(dir.file(name), "precious");
+    const std::string outputs = " --screenshot " + dir.file("keep.png") + " --trace " + dir.file("keep.csv") +
+                                " --audio-out " + dir.file("keep.wav");
+    // No frame at all, then a start-up refusal: nothing is replaced and nothing is left beside.
+    EXPECT_EQ(run("--frames 0 --screenshot " + dir.file("keep.png")).exitStatus, 0);
+    EXPECT_EQ(run("--frames 0 --screenshot /dev/null").exitStatus, 0);
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
+    std::filesystem::remove(dir.file("SpielEinstellungen.txt"));
+    EXPECT_EQ(run("--frames 2" + outputs).exitStatus, 1);
+    for (const char* name : {"keep.png", "keep.csv", "keep.wav"}) EXPECT_EQ(readFile(dir.file(name)), "precious") << name;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))  // no half-written copies
+        EXPECT_EQ(entry.path().filename().string().find(".zentrix-"), std::string::npos) << entry.path();
+
+    // A complete run replaces them, keeping their permissions.
+    writeFixtureData(dir.path());
+    std::filesystem::permissions(dir.file("keep.csv"), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_EQ(run("--frames 2 --fixed-step 20" + outputs).exitStatus, 0);
+    EXPECT_EQ(readTrace(dir.file("keep.csv")).size(), 2u);
+    EXPECT_EQ(readFile(dir.file("keep.png")).substr(1, 3), "PNG");
+    EXPECT_EQ(readFile(dir.file("keep.wav")).substr(0, 4), "RIFF");
+    EXPECT_EQ(std::filesystem::status(dir.file("keep.csv")).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+}
+
+TEST_F(AppRun, AnOutputThatIsAnInputOrAnotherOutputIsRefusedWithStatusTwo)
+{
+    writeFile(dir.file("keys.txt"), "0 UP\n");
+    std::filesystem::create_hard_link(dir.file("Terrain.txt"), dir.file("hard.txt"));
+    std::filesystem::create_symlink(dir.file("out.csv"), dir.file("link.csv"));
+    const std::string terrain = readFile(dir.file("Terrain.txt"));
+    struct Case {
+        std::string args, message;
+    };
+    const Case cases[] = {
+        {"--audio-out Backgroundmusic.wav",
+         "--audio-out Backgroundmusic.wav is the same file as the input Backgroundmusic.wav, which the run reads"},
+        {"--trace " + dir.file("hard.txt"),
+         "--trace " + dir.file("hard.txt") + " is the same file as the input Terrain.txt, which the run reads"},
+        {"--keys " + dir.file("keys.txt") + " --screenshot " + dir.file("keys.txt"),
+         "--screenshot " + dir.file("keys.txt") + " is the same file as the key script " + dir.file("keys.txt") +
+             ", which the run reads"},
+        {"--trace " + dir.file("out.csv") + " --audio-out " + dir.file("link.csv"),
+         "--trace " + dir.file("out.csv") + " and --audio-out " + dir.file("link.csv") + " are the same file"},
+        {"--screenshot protokoll.txt", "--screenshot protokoll.txt and the log protokoll.txt are the same file"},
+    };
+    for (const Case& c : cases) {
+        const ProcessResult r = runCommand("cd " + dir.path() + " && " + zentrix("--headless --frames 1 " + c.args));
+        EXPECT_EQ(r.exitStatus, 2) << c.args;
+        EXPECT_EQ(r.output, "zentrix: " + c.message + "\n");
+    }
+    EXPECT_EQ(readFile(dir.file("Terrain.txt")), terrain);
+    EXPECT_EQ(readFile(dir.file("keys.txt")), "0 UP\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("out.csv")));
+}
+
+TEST_F(AppRun, TheLogIsNeverFollowedThroughALinkNorWaitedOnAsAPipe)
+{
+    writeFile(dir.file("victim.txt"), "precious");
+    std::filesystem::create_symlink(dir.file("victim.txt"), dir.file("protokoll.txt"));
+    const ProcessResult link = run("--frames 1");
+    EXPECT_EQ(link.exitStatus, 1);
+    EXPECT_TRUE(hasLine(link.output, "zentrix: the log protokoll.txt is a symbolic link, which is never followed\n"))
+        << link.output;
+    EXPECT_EQ(readFile(dir.file("victim.txt")), "precious");
+
+    std::filesystem::remove(dir.file("protokoll.txt"));
+    ASSERT_EQ(mkfifo(dir.file("protokoll.txt").c_str(), 0600), 0);
+    const ProcessResult pipe = runCommand("timeout 20 " + zentrix("--headless --data " + dir.path() + " --frames 1"));
+    EXPECT_EQ(pipe.exitStatus, 1);
+    EXPECT_TRUE(hasLine(pipe.output, "zentrix: the log protokoll.txt is not a regular file\n")) << pipe.output;
+}
+
+TEST_F(AppRun, PipesNeverBlockAndAReaderThatQuitsIsAFailedWrite)
+{
+    ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    for (const char* option : {"--trace", "--screenshot", "--audio-out"}) {
+        const ProcessResult r = runCommand("timeout 20 " + zentrix("--headless --data " + dir.path() + " --frames 1 " +
+                                                                   option + " " + dir.file("fifo")));
+        EXPECT_EQ(r.exitStatus, 1) << option;
+        EXPECT_NE(r.output.find(dir.file("fifo") + ": no process is reading from the pipe"), std::string::npos) << r.output;
+    }
+    // head takes the first bytes and goes; the next writes meet a closed pipe.
+    for (const char* option : {"--trace", "--audio-out"}) {
+        const ProcessResult r = runCommand("bash -c 'timeout 20 " + zentrix("--headless --data " + dir.path()) +
+                                           " --frames 500 --fixed-step 20 " + option +
+                                           " /dev/stdout | head -c 4 >/dev/null; exit ${PIPESTATUS[0]}'");
+        EXPECT_EQ(r.exitStatus, 1) << option;
+        EXPECT_NE(r.output.find(": cannot write "), std::string::npos) << r.output;
+        EXPECT_NE(r.output.find("/dev/stdout: Broken pipe\n"), std::string::npos) << r.output;
+    }
+}
+
+TEST_F(AppRun, DataFoldersThatAskForTooMuchAreRefusedBeforeAnythingIsBuilt)
+{
+    writeFile(dir.file("TerrainTextures.txt"), "Base 1 a.bmp Detail 1 a.bmp Height 1 a.bmp");
+    std::string terrain = "LandTiles 2000 WaterTiles 0\n";
+    for (int i = 0; i < 2000; ++i) terrain += "L X 0 Y 0 Z 0 C 255 R 255 U 1 V 1 W 100 D 100 H 0.1 B 0 D 0 H 0\n";
+    writeFile(dir.file("Terrain.txt"), terrain);
+    ProcessResult r = run("--frames 1");
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_NE(lastLine(r.output).find("zentrix: Terrain.txt: land tile 88: the terrain and its textures would take "),
+              std::string::npos)
+        << r.output;
+
+    // Only the header of an 8192 x 8192 picture: the budget is kept by what headers announce.
+    const unsigned char png[] = {0x89, 'P', 'N', 'G', 13, 10, 26, 10, 0, 0, 0, 13, 'I', 'H', 'D', 'R',
+                                 0, 0, 0x20, 0, 0, 0, 0x20, 0, 8, 2, 0, 0, 0, 0, 0, 0, 0};
+    writeFile(dir.file("big.png"), std::string(reinterpret_cast<const char*>(png), sizeof png));
+    std::string list = "Base 20";
+    for (int i = 0; i < 20; ++i) list += " big.png";
+    writeFile(dir.file("TerrainTextures.txt"), list + " Detail 0 Height 0");
+    r = run("--frames 1");
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(lastLine(r.output), "zentrix: TerrainTextures.txt: base texture 4 (big.png, 8192 x 8192): the textures would "
+                                  "take 1789569700 bytes with this one, more than the terrain budget of 1610612736 bytes "
+                                  "(1.5 GiB)\n");
+
+    // Text files that never end, read or not as files, and words that never end.
+    writeFixtureData(dir.path());
+    std::filesystem::resize_file(dir.file("Terrain.txt"), uintmax_t(20) << 30);
+    r = run("--frames 1");
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(lastLine(r.output), "zentrix: Terrain.txt is larger than 4 MiB, far more than any text file of the program "
+                                  "holds\n");
+    writeFile(dir.file("keys.txt"), "");
+    std::filesystem::resize_file(dir.file("keys.txt"), uintmax_t(8) << 30);
+    r = run("--frames 1 --keys " + dir.file("keys.txt"));
+    EXPECT_EQ(r.exitStatus, 2);
+    EXPECT_EQ(r.output, "zentrix: key script " + dir.file("keys.txt") +
+                            " is larger than 4 MiB, far more than any text file of the program holds\n");
+    writeFixtureData(dir.path());
+    writeFile(dir.file("RenderingAndMore.txt"), std::string(300, '\t') + std::string(300, 'v') + "\x01 1\n");
+    r = run("--frames 1");
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_TRUE(hasLine(r.output, "zentrix: RenderingAndMore.txt: a word of 301 characters, more than the 256 allowed: '" +
+                                      std::string(40, 'v') + "...'\n"))
+        << r.output;
+}
+
+TEST_F(AppRun, ReadErrorsAreReportedAsSuch)
+{
+    std::filesystem::remove(dir.file("SpielEinstellungen.txt"));
+    std::filesystem::create_symlink("/proc/self/mem", dir.file("SpielEinstellungen.txt"));
+    const ProcessResult r = run("--frames 1");
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_TRUE(hasLine(r.output, "zentrix: cannot read SpielEinstellungen.txt: Input/output error\n")) << r.output;
+    // A file that states no size and never ends.
+    const ProcessResult keys = run("--frames 1 --keys /proc/self/pagemap");
+    EXPECT_EQ(keys.exitStatus, 2);
+    EXPECT_EQ(keys.output, "zentrix: key script /proc/self/pagemap is larger than 4 MiB, far more than any text file of "
+                           "the program holds\n");
+}
+
+#if !defined(__SANITIZE_ADDRESS__)
+// The sanitizer's allocator reserves far more address space than the cap, and reports running out
+// of memory itself.
+TEST_F(AppRun, RunningOutOfMemoryIsOneLineWithStatusOne)
+{
+    std::vector<uint8_t> black(4 * 4 * 3, 0);
+    stbi_write_bmp(dir.file("black.bmp").c_str(), 4, 4, 3, black.data());
+    writeFile(dir.file("TerrainTextures.txt"), "Base 1 black.bmp Detail 1 black.bmp Height 1 black.bmp");
+    std::string terrain = "LandTiles 80 WaterTiles 0\n";  // within the budget
+    for (int i = 0; i < 80; ++i) terrain += "L X 0 Y 0 Z 0 C 255 R 255 U 1 V 1 W 100 D 100 H 0.1 B 0 D 0 H 0\n";
+    writeFile(dir.file("Terrain.txt"), terrain);
+    writeFile(dir.file("keep.csv"), "precious");
+    const ProcessResult r = runCommand("ulimit -v 1000000; " + zentrix("--headless --data " + dir.path() +
+                                                                       " --frames 1 --trace " + dir.file("keep.csv")));
+    EXPECT_EQ(r.exitStatus, 1) << r.output;
+    EXPECT_EQ(lastLine(r.output), "zentrix: out of memory while building the terrain\n");
+    EXPECT_EQ(readFile(dir.file("keep.csv")), "precious");
+}
+#endif

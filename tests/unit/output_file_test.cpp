@@ -75,6 +75,42 @@ TEST(OutputFile, RewriteReplacesTheWholeContent)
     EXPECT_EQ(readFile(dir.file("shot.png")), "second");
 }
 
+TEST(OutputFile, AnExistingFileIsReplacedOnlyByACompleteCloseAndAFileMadeHereCanBeDiscarded)
+{
+    TempDir dir;
+    writeFile(dir.file("old.csv"), "old");
+    std::filesystem::create_symlink(dir.file("old.csv"), dir.file("link.csv"));
+    OutputFile replaced;
+    ASSERT_TRUE(replaced.open(dir.file("link.csv"), "trace file"));
+    ASSERT_TRUE(replaced.write("new"));
+    ASSERT_TRUE(replaced.flush());
+    EXPECT_EQ(readFile(dir.file("old.csv")), "old");  // untouched until the close
+    ASSERT_TRUE(replaced.close());
+    EXPECT_EQ(readFile(dir.file("old.csv")), "new");  // through the link, which stays a link
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.csv")));
+
+    for (const bool discard : {true, false}) {
+        OutputFile unfinished;
+        ASSERT_TRUE(unfinished.open(dir.file("old.csv"), "trace file"));
+        ASSERT_TRUE(unfinished.write("lost"));
+        if (discard) unfinished.discard();
+    }  // or destroyed without a close
+    EXPECT_EQ(readFile(dir.file("old.csv")), "new");
+
+    OutputFile created;
+    ASSERT_TRUE(created.open(dir.file("made.png"), "screenshot"));
+    EXPECT_TRUE(std::filesystem::exists(dir.file("made.png")));
+    created.discard();
+    EXPECT_FALSE(std::filesystem::exists(dir.file("made.png")));
+    size_t files = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path())) ++files;
+    EXPECT_EQ(files, 2u);  // old.csv and link.csv, no hidden leftovers
+
+    OutputFile log;
+    EXPECT_FALSE(log.open(dir.file("link.csv"), "the log", OutputFile::Accept::RegularOnly));
+    EXPECT_EQ(log.error(), "the log " + dir.file("link.csv") + " is a symbolic link, which is never followed");
+}
+
 TEST(InputFile, OnlyRegularFilesAreOpened)
 {
     TempDir dir;

@@ -2,6 +2,7 @@
 
 #include "base/fatal_error.h"
 #include "state/settings.h"
+#include "base/checked_file.h"
 #include "support/fixtures.h"
 
 #include <filesystem>
@@ -70,13 +71,17 @@ TEST_F(SettingsFiles, TwoWordLabelShiftsLaterValuesAndKeepsStartValues)
     EXPECT_EQ(appSettings.targetFps, 1.0f);
 }
 
-TEST_F(SettingsFiles, LongLabelsAreReadWhole)
+TEST_F(SettingsFiles, LabelsUpToTheTokenLimitAreReadWholeAndLongerOnesRefused)
 {
-    const std::string longLabel(5000, 'x');
-    writeFile("SpielEinstellungen.txt", longLabel + " 500\n");
+    writeFile("SpielEinstellungen.txt", std::string(maxTextTokenLength, 'x') + " 500\n");
     ASSERT_TRUE(loadGameSettings());
     EXPECT_EQ(appSettings.viewDistance, 500.0f);
     EXPECT_EQ(appSettings.viewDistanceSq, 250000.0f);
+
+    writeFile("SpielEinstellungen.txt", std::string(5000, 'x') + " 500\n");
+    EXPECT_FALSE(loadGameSettings());
+    EXPECT_EQ(fatalErrorMessage(), "SpielEinstellungen.txt: a word of 5000 characters, more than the 256 allowed: '" +
+                                       std::string(40, 'x') + "...'");
 }
 
 TEST_F(SettingsFiles, MissingViewDistanceKeepsDefaults)

@@ -82,8 +82,8 @@ TEST(TerrainFile, EveryRefusalNamesTheFileTileFieldValueAndLimit)
     const Case cases[] = {
         {"Land -1 Water 0", "Terrain.txt: the number of land tiles is -1, must be at least 0"},
         {"Land 0 Water x", "Terrain.txt: the number of water tiles must be a whole number, not 'x'"},
-        {"Land 2 Water 0\n" + std::string(landRecord), "Terrain.txt: land tile 1: the file ends before the header word"},
-        {"Land 1 Water 0\nTile X 1 Y 2 Z 3 Cols 4", "Terrain.txt: land tile 0: the file ends before the label of rows"},
+        {"Land 2 Water 0\n" + std::string(landRecord), "Terrain.txt: land tile 1 of 2: the file ends before the header word"},
+        {"Land 1 Water 0\nTile X 1 Y 2 Z 3 Cols 4", "Terrain.txt: land tile 0 of 1: the file ends before the label of rows"},
         {landWith("Cols 4", "Cols four"), "Terrain.txt: land tile 0: columns must be a whole number, not 'four'"},
         {landWith("Width 100", "Width wide"), "land tile 0: width must be a number, not 'wide'"},
         {landWith("Cols 4", "Cols 2"), "land tile 0: columns is 2, must be at least 3"},
@@ -107,12 +107,30 @@ TEST(TerrainFile, EveryRefusalNamesTheFileTileFieldValueAndLimit)
         {waterWith("Period 60", "Period -1"), "water tile 0: frame period is -1, must be at least 0"},
         {waterWith("Wave 0.5", "Wave -inf"), "water tile 0: wave height is -inf, must be a finite number"},
         {waterWith("Base 0", "Base 5"), "water tile 0: base texture index is 5"},
-        {waterWith("Frames 8", "Frames 400"), ""},  // 400 x 3 x 2 x 40 bytes is fine
+        {waterWith("Frames 8", "Frames 400"), ""},  // 400 x (2 x 3 x 2 x 40 + 1024) bytes is fine
         {waterWith("Cols 3 Rows 2 DetU 2 DetV 3 Width 40 Depth 30 Reserved 123456 Wave 0.5 Sway 0.25 Base 0 Detail 0 Frames 8",
-                   "Cols 256 Rows 256 DetU 2 DetV 3 Width 40 Depth 30 Reserved 0 Wave 0.5 Sway 0.25 Base 0 Detail 0 Frames 103"),
-         "water tile 0: frame count x columns x rows x 40 bytes is 270008320 bytes of wave frames (103 x 256 x 256), at "
-         "most 268435456 are allowed"},
-        {waterWith("Period 60", "Period"), "water tile 0: the file ends before frame period"},
+                   "Cols 256 Rows 256 DetU 2 DetV 3 Width 40 Depth 30 Reserved 0 Wave 0.5 Sway 0.25 Base 0 Detail 0 Frames 52"),
+         "water tile 0: 52 wave frames of 256 x 256 vertices would take 272683008 bytes (two copies of 40 bytes a vertex "
+         "and 1024 bytes a frame), at most 268435456 are allowed"},
+        // Tiny frames are not free: each is a buffer object of its own.
+        {waterWith("Frames 8", "Frames 200000"), "water tile 0: 200000 wave frames of 3 x 2 vertices would take 300800000"},
+        {waterWith("Period 60", "Period"), "water tile 0 of 1: the file ends before frame period"},
+        // A value is its whole token; what the token shows is escaped.
+        {landWith("Cols 4", "Cols 65.7"), "land tile 0: columns must be a whole number, not '65.7'"},
+        {landWith("Width 100", "Width 1.5x"), "land tile 0: width must be a number, not '1.5x'"},
+        {landWith("Cols 4", "Cols 4\x01\xC3"), "columns must be a whole number, not '4\\x01\\xC3'"},
+        // Finite values whose consequences are not.
+        {landWith("Cols 4", "Cols 1027"), "land tile 0: columns is 1027, must be at most 1026"},
+        {landWith("Width 100", "Width 1e-45"), "land tile 0: width is 1.4013e-45: over 4 columns its cells would be 0"},
+        {landWith("Width 100", "Width 1e38"), "land tile 0: width is 1e+38: cells of 3.33333e+37 x 12.5 units"},
+        {landWith("Scale 0.3", "Scale 1e38"), "land tile 0: height scale is 1e+38: heights would reach inf"},
+        {landWith("X 1.5 Y -2 Z 3 Cols 4 Rows 5 DetU 8 DetV 9 Width 100", "X 3e38 Y -2 Z 3 Cols 4 Rows 5 DetU 8 DetV 9 Width 1e38"),
+         "land tile 0: position x is 3e+38: the tile would reach from 2.5e+38 to inf"},
+        {waterWith("Wave 0.5", "Wave 3e38"), "water tile 0: wave height is 3e+38: the range of wave amplitudes"},
+        {waterWith("Y 6 Z -5 Cols 3 Rows 2 DetU 2 DetV 3 Width 40 Depth 30 Reserved 123456 Wave 0.5",
+                   "Y 3.4e38 Z -5 Cols 3 Rows 2 DetU 2 DetV 3 Width 40 Depth 30 Reserved 123456 Wave 1e38"),
+         "water tile 0: instance 1 position y is 3.4e+38: waves would reach inf"},
+        {waterWith("Sway 0.25", "Sway 1e20"), "water tile 0: sway is 1e+20"},
     };
     for (const Case& c : cases) {
         TerrainDescription d;
@@ -132,4 +150,24 @@ TEST(TerrainFile, EveryRefusalNamesTheFileTileFieldValueAndLimit)
     EXPECT_FALSE(parseTerrainDescription(std::string("L 1 W 0 ") + landRecord, TextureListSizes{2, 0, 3}, d, error));
     EXPECT_NE(error.find("detail texture index is 0, TerrainTextures.txt lists no detail textures"), std::string::npos)
         << error;
+}
+
+TEST(TerrainFile, TheMemoryBudgetCountsTheTexturesFirstThenEveryTileInTurn)
+{
+    std::string text = "Land 200 Water 0\n";
+    for (int i = 0; i < 200; ++i) text += landWith("Cols 4 Rows 5", "Cols 255 Rows 255").substr(15);
+    const uint64_t tile = landTileBytes(255, 255);
+    const uint64_t fitting = terrainMemoryBudget / tile;  // tiles 0 .. fitting - 1 fit
+    TerrainDescription d;
+    std::string error;
+    EXPECT_FALSE(parseTerrainDescription(text, lists, d, error));
+    EXPECT_EQ(error, "Terrain.txt: land tile " + std::to_string(fitting) + ": the terrain and its textures would take " +
+                         std::to_string((fitting + 1) * tile) + " bytes with this tile, more than the budget of " +
+                         "1610612736 bytes (1.5 GiB)");
+
+    TextureListSizes nearlyFull = lists;
+    nearlyFull.textureBytes = terrainMemoryBudget - tile + 1;
+    EXPECT_FALSE(parseTerrainDescription(landWith("Cols 4 Rows 5", "Cols 255 Rows 255"), nearlyFull, d, error));
+    EXPECT_NE(error.find("land tile 0: the terrain and its textures would take"), std::string::npos) << error;
+
 }

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include <SDL.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -61,11 +62,23 @@ void clampChunkSizes(std::vector<uint8_t>& image)
 
 bool decodeWav(const uint8_t* data, size_t size, PcmSound& out, std::string& why)
 {
+    if (size > maxWavFileBytes) {
+        why = "is larger than 256 MiB";
+        return false;
+    }
+    return decodeWav(std::vector<uint8_t>(data, data + size), out, why);
+}
+
+bool decodeWav(std::vector<uint8_t>&& file, PcmSound& out, std::string& why)
+{
+    // A sound of hundreds of megabytes is held at most twice at any moment: the file and the
+    // loader's copy, then the loader's copy and the converted samples.
+    std::vector<uint8_t> image = std::move(file);
+    const size_t size = image.size();
     if (size > maxWavFileBytes || size > static_cast<size_t>(std::numeric_limits<int>::max())) {
         why = "is larger than 256 MiB";
         return false;
     }
-    std::vector<uint8_t> image(data, data + size);
     clampChunkSizes(image);
     SDL_RWops* rw = SDL_RWFromConstMem(image.data(), static_cast<int>(image.size()));
     if (!rw) {
@@ -79,6 +92,7 @@ bool decodeWav(const uint8_t* data, size_t size, PcmSound& out, std::string& why
         why = std::string("is not a usable WAV file (") + SDL_GetError() + ")";
         return false;
     }
+    image = std::vector<uint8_t>();
     if (spec.freq < 1000 || spec.freq > 384000) {
         why = "has a sample rate of " + std::to_string(spec.freq) + " Hz; 1000 to 384000 Hz are played";
         return false;
@@ -101,21 +115,27 @@ bool decodeWav(const uint8_t* data, size_t size, PcmSound& out, std::string& why
         return false;
     }
     const size_t inBytes = frames * inFrameBytes;
-    std::vector<uint8_t> work(inBytes * static_cast<size_t>(cvt.len_mult > 0 ? cvt.len_mult : 1));
+    // Converted in place in the buffer that becomes the samples.
+    const size_t workBytes = inBytes * static_cast<size_t>(cvt.len_mult > 0 ? cvt.len_mult : 1);
+    std::vector<int16_t> work((workBytes + 1) / 2);
     std::memcpy(work.data(), wav.data, inBytes);
+    SDL_FreeWAV(wav.data);
+    wav.data = nullptr;
+    size_t outBytes = inBytes;
     if (cvt.needed) {
-        cvt.buf = work.data();
+        cvt.buf = reinterpret_cast<Uint8*>(work.data());
         cvt.len = static_cast<int>(inBytes);
         if (SDL_ConvertAudio(&cvt) < 0) {
             why = std::string("cannot be converted (") + SDL_GetError() + ")";
             return false;
         }
-        work.resize(static_cast<size_t>(cvt.len_cvt));
+        outBytes = static_cast<size_t>(cvt.len_cvt);
     }
+    work.resize(outBytes / 2 / static_cast<size_t>(channels) * static_cast<size_t>(channels));
+    if (work.size() * 2 < work.capacity()) work.shrink_to_fit();
     out.channels = channels;
     out.rate = spec.freq;
-    out.samples.resize(work.size() / 2 / static_cast<size_t>(channels) * static_cast<size_t>(channels));
-    std::memcpy(out.samples.data(), work.data(), out.samples.size() * 2);
+    out.samples = std::move(work);
     if (out.samples.empty()) {
         why = "holds no sound";
         return false;
@@ -135,6 +155,11 @@ bool loadWavFile(const std::string& path, PcmSound& out, std::string& why)
         return false;
     }
     std::vector<uint8_t> bytes;
+    // Room for the size the file states (the loop still stops at the limit whatever it states),
+    // so that the buffer is not regrown and copied along the way.
+    struct stat info {};
+    if (fstat(fileno(f), &info) == 0 && info.st_size > 0)
+        bytes.reserve(std::min<size_t>(size_t(info.st_size), maxWavFileBytes + 1));
     uint8_t chunk[65536];
     size_t n = 0;
     bool tooLarge = false;
@@ -156,7 +181,7 @@ bool loadWavFile(const std::string& path, PcmSound& out, std::string& why)
         why = "cannot be read: " + systemReason(err);
         return false;
     }
-    return decodeWav(bytes.data(), bytes.size(), out, why);
+    return decodeWav(std::move(bytes), out, why);
 }
 
 PcmSound downmixToMono(const PcmSound& sound)
@@ -192,8 +217,10 @@ bool WavWriter::open(const std::string& path, int channels, int rate, std::strin
     putLe16(header + 32, static_cast<uint16_t>(frameBytes()));
     putLe16(header + 34, 16);
     std::memcpy(header + 36, "data", 4);
-    putLe32(header + 4, 36);
-    putLe32(header + 40, 0);
+    // A pipe cannot be rewound to update the sizes, so it is told the largest ones, as streamed
+    // WAV data usually is.
+    putLe32(header + 4, file_.seekable() ? 36u : 0xFFFFFFFFu);
+    putLe32(header + 40, file_.seekable() ? 0u : 0xFFFFFFFFu);
     if (!file_.write(header, sizeof header) || !file_.flush()) {
         why = file_.error();
         file_.close();
@@ -204,6 +231,7 @@ bool WavWriter::open(const std::string& path, int channels, int rate, std::strin
 
 bool WavWriter::updateHeader()
 {
+    if (!file_.seekable()) return file_.flush();
     uint8_t size[4];
     putLe32(size, 36u + dataBytes_);
     if (!file_.writeAt(4, size, 4)) return false;

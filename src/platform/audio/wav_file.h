@@ -22,6 +22,8 @@ inline constexpr size_t maxWavFileBytes = 256u * 1024u * 1024u;
 // or two channels; more channels are mixed down to two. False with why set (one phrase, no file
 // name) for data that is not a usable sound.
 bool decodeWav(const uint8_t* data, size_t size, PcmSound& out, std::string& why);
+// The same, taking over the file's bytes instead of copying them.
+bool decodeWav(std::vector<uint8_t>&& file, PcmSound& out, std::string& why);
 // Reads and decodes a file; why says "cannot be opened: ..." and the like.
 bool loadWavFile(const std::string& path, PcmSound& out, std::string& why);
 // Averages the two channels of a stereo sound into one.

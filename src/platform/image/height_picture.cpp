@@ -58,6 +58,39 @@ struct PngDecode {
     ~PngDecode() { png_destroy_read_struct(&png, info ? &info : nullptr, nullptr); }
 };
 
+// Reads the rows into d.picture's levels. Called after decodePng has set its jump point, and
+// holds nothing that needs destroying, since a libpng error leaves it by a long jump.
+void readPngRows(PngDecode& d, int channels, int outDepth, size_t rowBytes, int passes)
+{
+    const png_uint_32 width = png_uint_32(d.picture.width);
+    const png_uint_32 height = png_uint_32(d.picture.height);
+    const auto convertRow = [&](const uint8_t* row, png_uint_32 y) {
+        uint16_t* levels = d.picture.levels.data() + size_t(y) * width;
+        for (png_uint_32 x = 0; x < width; ++x) {
+            uint32_t v[3];
+            for (int c = 0; c < channels; ++c) {
+                const uint8_t* p = row + (size_t(x) * size_t(channels) + size_t(c)) * size_t(outDepth / 8);
+                v[c] = outDepth == 16 ? uint32_t(p[0]) << 8 | p[1] : uint32_t(p[0]) * 257u;
+            }
+            levels[x] = channels == 1 ? uint16_t(v[0]) : luminance(v[0], v[1], v[2]);
+        }
+    };
+    if (passes > 1) {
+        // Interlaced passes fill in the same rows, so the whole picture is kept until the last.
+        d.rows.resize(rowBytes * height);
+        d.rowPointers.resize(height);
+        for (png_uint_32 y = 0; y < height; ++y) d.rowPointers[y] = d.rows.data() + size_t(y) * rowBytes;
+        png_read_image(d.png, d.rowPointers.data());
+        for (png_uint_32 y = 0; y < height; ++y) convertRow(d.rowPointers[y], y);
+    } else {
+        d.rows.resize(rowBytes);
+        for (png_uint_32 y = 0; y < height; ++y) {
+            png_read_row(d.png, d.rows.data(), nullptr);
+            convertRow(d.rows.data(), y);
+        }
+    }
+}
+
 bool decodePng(const uint8_t* bytes, size_t size, HeightPicture& out, std::string& error)
 {
     int64_t headerWidth = 0, headerHeight = 0;
@@ -113,31 +146,7 @@ bool decodePng(const uint8_t* bytes, size_t size, HeightPicture& out, std::strin
     d.picture.bitDepth = depth == 16 ? 16 : 8;
     d.picture.levels.resize(size_t(width) * size_t(height));
 
-    const auto convertRow = [&](const uint8_t* row, png_uint_32 y) {
-        uint16_t* levels = d.picture.levels.data() + size_t(y) * width;
-        for (png_uint_32 x = 0; x < width; ++x) {
-            uint32_t v[3];
-            for (int c = 0; c < channels; ++c) {
-                const uint8_t* p = row + (size_t(x) * size_t(channels) + size_t(c)) * size_t(outDepth / 8);
-                v[c] = outDepth == 16 ? uint32_t(p[0]) << 8 | p[1] : uint32_t(p[0]) * 257u;
-            }
-            levels[x] = channels == 1 ? uint16_t(v[0]) : luminance(v[0], v[1], v[2]);
-        }
-    };
-    if (passes > 1) {
-        // Interlaced passes fill in the same rows, so the whole picture is kept until the last.
-        d.rows.resize(rowBytes * height);
-        d.rowPointers.resize(height);
-        for (png_uint_32 y = 0; y < height; ++y) d.rowPointers[y] = d.rows.data() + size_t(y) * rowBytes;
-        png_read_image(d.png, d.rowPointers.data());
-        for (png_uint_32 y = 0; y < height; ++y) convertRow(d.rowPointers[y], y);
-    } else {
-        d.rows.resize(rowBytes);
-        for (png_uint_32 y = 0; y < height; ++y) {
-            png_read_row(d.png, d.rows.data(), nullptr);
-            convertRow(d.rows.data(), y);
-        }
-    }
+    readPngRows(d, channels, outDepth, rowBytes, passes);
     out = std::move(d.picture);
     return true;
 }

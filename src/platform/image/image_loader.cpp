@@ -247,6 +247,34 @@ bool imageHeaderSize(const uint8_t* bytes, size_t size, ImageFileType type, int6
     }
 }
 
+PictureSize probeImageFile(const std::string& path)
+{
+    PictureSize probe;
+    std::FILE* opened = openRegularFile(path);
+    if (!opened) return probe;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(opened, std::fclose);
+    // Headers stand at the front; a JPEG's frame header may follow some metadata.
+    constexpr size_t probeBytes = size_t(1) << 20;
+    std::vector<uint8_t> bytes(probeBytes + 1);
+    const size_t n = std::fread(bytes.data(), 1, bytes.size(), file.get());
+    const ImageFileType type = imageFileType(bytes.data(), n);
+    if (type == ImageFileType::Unknown) return probe;
+    std::string error;
+    int64_t width = 0, height = 0;
+    if (imageHeaderSize(bytes.data(), std::min(n, probeBytes), type, width, height, error)) {
+        probe.known = width > 0 && height > 0 && width <= maxImageSide && height <= maxImageSide;
+    } else if (n > probeBytes) {
+        // A header beyond the probe may announce anything the loader accepts.
+        width = height = maxImageSide;
+        probe.known = true;
+    }
+    if (probe.known) {
+        probe.width = width;
+        probe.height = height;
+    }
+    return probe;
+}
+
 void DecodedImage::FreeSurface::operator()(SDL_Surface* surface) const noexcept { SDL_FreeSurface(surface); }
 
 bool DecodedImage::convert(void* texels, int pitch, bool bgraBytes, std::string& error) const

@@ -27,6 +27,12 @@ inline constexpr int maxImageSide = 8192;
 bool imageHeaderSize(const uint8_t* bytes, size_t size, ImageFileType type, int64_t& width, int64_t& height,
                      std::string& error);
 
+// What an image file's header announces, read without decoding: unknown for a file that cannot
+// be opened, is no BMP, JPEG or PNG, or announces a size the loader refuses (loading it will fail
+// with its own warning). A header too deep in a large file to be found counts as the largest
+// picture the loader accepts.
+PictureSize probeImageFile(const std::string& path);
+
 struct SDL_Surface;
 
 // A decoded picture whose texels are not converted yet, so that they can be written straight
@@ -71,4 +77,5 @@ bool loadImageFile(const std::string& path, DecodedImage& out, std::string& erro
 class ImageFileReader final : public PictureReader {
 public:
     std::unique_ptr<Picture> read(const std::string& path, std::string& error) override;
+    PictureSize size(const std::string& path) override { return probeImageFile(path); }
 };
