@@ -24,14 +24,6 @@ void TerrainTriangle::set(const Vec3& va, const Vec3& vb, const Vec3& vc, float 
     edgeAB = cross(e1, normal);
     edgeBC = cross(c - b, normal);
     edgeCA = cross(a - c, normal);
-    // A point a hair outside an edge (rounding in the plane hit) still counts as on it, so the two
-    // triangles of a cell leave no gap along their shared edges. The edge normals are as long as
-    // their edges, so each dot product is the distance times that length.
-    const float ab = std::sqrt(lengthSq(e1)), bc = std::sqrt(lengthSq(c - b)), ca = std::sqrt(lengthSq(e2));
-    const float tolerance = 1e-4f * std::max(ab, std::max(bc, ca));
-    slackAB = tolerance * ab;
-    slackBC = tolerance * bc;
-    slackCA = tolerance * ca;
 }
 
 bool TerrainTriangle::hitVertical(const Vec3& p, float& t) const
@@ -40,9 +32,15 @@ bool TerrainTriangle::hitVertical(const Vec3& p, float& t) const
     if (along == 0.0f) return false;  // a vertical triangle
     t = -dot(normal, p - a) / along;
     const Vec3 hit = p + downVector * t;
-    if (dot(hit - a, edgeAB) > slackAB) return false;
-    if (dot(hit - b, edgeBC) > slackBC) return false;
-    if (dot(hit - c, edgeCA) > slackCA) return false;
+    // A point a hair outside an edge (rounding in the plane hit) still counts as on it, so the two
+    // triangles of a cell leave no gap along their shared edges: up to 1e-4 of the longest side.
+    // The edge normals are as long as their edges, so each dot product is the distance times
+    // that length.
+    const float ab = std::sqrt(lengthSq(edgeAB)), bc = std::sqrt(lengthSq(edgeBC)), ca = std::sqrt(lengthSq(edgeCA));
+    const float tolerance = 1e-4f * std::max(ab, std::max(bc, ca));
+    if (dot(hit - a, edgeAB) > tolerance * ab) return false;
+    if (dot(hit - b, edgeBC) > tolerance * bc) return false;
+    if (dot(hit - c, edgeCA) > tolerance * ca) return false;
     return true;
 }
 

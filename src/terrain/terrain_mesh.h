@@ -26,7 +26,6 @@ struct TerrainTriangle {
     Vec3 a{0, 0, 0}, b{0, 0, 0}, c{0, 0, 0};
     Vec3 edgeAB{0, 0, 0}, edgeBC{0, 0, 0}, edgeCA{0, 0, 0};  // point out of the triangle, not normalised
     Vec3 normal{0, 0, 0};
-    float slackAB = 0, slackBC = 0, slackCA = 0;  // how far past each edge still counts as on it
 
     void set(const Vec3& va, const Vec3& vb, const Vec3& vc, float sx, float sy, float sz, int triangleIndex);
     // Casts a ray straight down from p onto the triangle's plane: t is the distance along it
