@@ -9,6 +9,7 @@ packages=(
   libegl-dev libegl-mesa0 libgl1-mesa-dri libgtest-dev
   fonts-liberation2
   clang libclang-rt-dev time
+  xvfb xdotool libx11-dev
 )
 
 missing=()
