@@ -10,6 +10,7 @@ packages=(
   libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
   fonts-liberation2
   clang libclang-rt-dev time
+  xvfb xdotool libx11-dev
 )
 
 missing=()

@@ -175,6 +175,37 @@ uint32_t GraphicsDevice::textureStageState(uint32_t stage, uint32_t type) const
     return stageStates_[stage][type];
 }
 
+namespace {
+
+bool opReadsTexture(uint32_t op, uint32_t arg1, uint32_t arg2)
+{
+    const bool first = (arg1 & 7) == D3DTA_TEXTURE, second = (arg2 & 7) == D3DTA_TEXTURE;
+    if (op == D3DTOP_DISABLE) return false;
+    if (op == D3DTOP_SELECTARG1) return first;
+    if (op == D3DTOP_SELECTARG2) return second;
+    return first || second;
+}
+
+}  // namespace
+
+bool GraphicsDevice::stageReadsTexture(uint32_t stage) const
+{
+    if (stage >= stageCount) return false;
+    const uint32_t* s = stageStates_[stage];
+    // A disabled colour operation ends the cascade, alpha included.
+    if (s[D3DTSS_COLOROP] == D3DTOP_DISABLE) return false;
+    return opReadsTexture(s[D3DTSS_COLOROP], s[D3DTSS_COLORARG1], s[D3DTSS_COLORARG2]) ||
+           opReadsTexture(s[D3DTSS_ALPHAOP], s[D3DTSS_ALPHAARG1], s[D3DTSS_ALPHAARG2]);
+}
+
+bool GraphicsDevice::stageContributes(uint32_t stage) const
+{
+    if (stage >= stageCount) return false;
+    for (uint32_t s = 0; s <= stage; ++s)
+        if (stageStates_[s][D3DTSS_COLOROP] == D3DTOP_DISABLE) return false;
+    return !stageReadsTexture(stage) || textures_[stage] != nullptr;
+}
+
 uint32_t GraphicsDevice::samplerState(uint32_t sampler, uint32_t type) const
 {
     if (sampler >= stageCount || type >= samplerStateCount) return 0;

@@ -378,6 +378,13 @@ public:
     const Light& light(uint32_t index) const { return lights_[index % lightCount]; }
     bool lightEnabled(uint32_t index) const { return lightEnabled_[index % lightCount]; }
     const Material& material() const { return material_; }
+    // Whether the stage's colour or alpha operation reads its texture (D3DTA_TEXTURE, modifiers
+    // ignored), texture bound or not.
+    bool stageReadsTexture(uint32_t stage) const;
+    // Whether the stage changes what a draw shows: it and every stage before it are enabled, and
+    // its texture is there if it reads one. A stage whose texture could not be made passes the
+    // colour and alpha through unchanged, as if it were switched off for that draw.
+    bool stageContributes(uint32_t stage) const;
     VertexBuffer* streamSource() const { return streamBuffer_; }
     uint32_t streamOffset() const { return streamOffset_; }
     uint32_t streamStride() const { return streamStride_; }

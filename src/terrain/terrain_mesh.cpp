@@ -1,5 +1,7 @@
 #include "terrain/terrain_mesh.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "state/camera.h"
@@ -30,9 +32,15 @@ bool TerrainTriangle::hitVertical(const Vec3& p, float& t) const
     if (along == 0.0f) return false;  // a vertical triangle
     t = -dot(normal, p - a) / along;
     const Vec3 hit = p + downVector * t;
-    if (dot(hit - a, edgeAB) > 0.0f) return false;
-    if (dot(hit - b, edgeBC) > 0.0f) return false;
-    if (dot(hit - c, edgeCA) > 0.0f) return false;
+    // A point a hair outside an edge (rounding in the plane hit) still counts as on it, so the two
+    // triangles of a cell leave no gap along their shared edges: up to 1e-4 of the longest side.
+    // The edge normals are as long as their edges, so each dot product is the distance times
+    // that length.
+    const float ab = std::sqrt(lengthSq(edgeAB)), bc = std::sqrt(lengthSq(edgeBC)), ca = std::sqrt(lengthSq(edgeCA));
+    const float tolerance = 1e-4f * std::max(ab, std::max(bc, ca));
+    if (dot(hit - a, edgeAB) > tolerance * ab) return false;
+    if (dot(hit - b, edgeBC) > tolerance * bc) return false;
+    if (dot(hit - c, edgeCA) > tolerance * ca) return false;
     return true;
 }
 

@@ -29,7 +29,8 @@ struct TerrainTriangle {
 
     void set(const Vec3& va, const Vec3& vb, const Vec3& vc, float sx, float sy, float sz, int triangleIndex);
     // Casts a ray straight down from p onto the triangle's plane: t is the distance along it
-    // (p.y - t is the plane's height at p.x, p.z). True when the point lies inside or on an edge.
+    // (p.y - t is the plane's height at p.x, p.z). True when the point lies inside or on an edge, within
+    // 1e-4 of the triangle's longest side.
     bool hitVertical(const Vec3& p, float& t) const;
 };
 

@@ -70,9 +70,13 @@ HResult BitmapFont::createGlyphTexture(GraphicsDevice* d)
     std::string error;
     std::unique_ptr<GlyphRasterizer> rasterizer = createGlyphRasterizer(request, error);
     if (!rasterizer) {
-        // Without glyphs the font draws nothing; the program goes on without text.
-        std::fprintf(stderr, "zentrix: warning: no font for the face \"%s\": %s; text is not shown\n", faceName,
-                     error.c_str());
+        // Without glyphs the font draws nothing; the program goes on without text. Every font
+        // asks for a face, so the fault is told once per run, not once per font.
+        static bool told = false;
+        if (!told)
+            std::fprintf(stderr, "zentrix: warning: no font for the face \"%s\": %s; text is not shown\n", faceName,
+                         error.c_str());
+        told = true;
         glyphTexture.reset();
         return E_FAIL;
     }

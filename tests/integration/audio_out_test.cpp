@@ -35,7 +35,7 @@ PcmSound toneSound(int channels, double seconds, double hz, double onSeconds)
 }
 
 // Steady white noise: two copies a few seconds apart do not cancel, they add in power.
-PcmSound noiseSound(double seconds)
+PcmSound noiseSound(double seconds, int amplitude = 8000)
 {
     PcmSound s;
     s.channels = 1;
@@ -45,7 +45,7 @@ PcmSound noiseSound(double seconds)
     for (size_t i = 0; i < n; ++i) {
         state = state * 1664525u + 1013904223u;
         const double fade = std::min({1.0, i / 88.0, (n - i) / 88.0});
-        s.samples.push_back(static_cast<int16_t>(std::lround(fade * ((state >> 16) % 16001 - 8000.0))));
+        s.samples.push_back(static_cast<int16_t>(std::lround(fade * (double((state >> 16) % uint32_t(2 * amplitude + 1)) - amplitude))));
     }
     return s;
 }
@@ -201,6 +201,32 @@ TEST_F(AudioOutRun, ExplosionsAtTheirTicksOverlaidAndRightOfCentre)
     // The first one ends a little over 7 s after its start: the impact velocity points away from
     // the listener, and the Doppler shift lowers and lengthens the sound by some 5 %.
     EXPECT_NEAR(c.both(ticks[0] + 7800, ticks[0] + 8300) / overlaid, 1.0 / std::sqrt(2.0), 0.12);
+}
+
+TEST_F(AudioOutRun, ALongExplosionOutlastsTenFasterOnesOnItsChannel)
+{
+    // Fourteen seconds of quiet noise (quiet, so that a dozen at once add up without limiting).
+    writeSound("Explosion.wav", noiseSound(14.0, 1000));
+    // Speed 17 and angle 10 (twelve and ten presses): flights of about 1.2 s once the settings are
+    // taken over. The sound is off until the two slow flights from the start have landed.
+    std::string keys = "0 A\n240 A\n";
+    for (int i = 0; i < 12; ++i) keys += std::to_string(2 * i) + (i < 10 ? " N W\n" : " N\n");
+    writeFile(dir.file("keys.txt"), keys);
+    const ProcessResult r = run("--frames 540 --keys " + dir.file("keys.txt"));
+    ASSERT_EQ(r.exitStatus, 0) << r.output;
+    const std::vector<double> ticks = explosionTicks(dir.file("t.csv"));
+    ASSERT_GE(ticks.size(), 11u);
+    for (size_t i = 1; i < ticks.size(); ++i) EXPECT_NEAR(ticks[i] - ticks[i - 1], 1200.0, 100.0) << i;
+    const Capture c = readCapture(dir.file("out.wav"));
+    auto power = [&](double fromMs, double toMs) { return std::pow(c.both(fromMs, toMs), 2.0); };
+
+    // Overlaid explosions add up in power: ten before the eleventh impact, which comes back to the
+    // first one's channel ...
+    const double one = power(ticks[0] + 100, ticks[0] + 1000);
+    const double ten = power(ticks[10] - 1000, ticks[10] - 100);
+    EXPECT_NEAR(ten / one, 10.0, 1.0);
+    // ... and eleven after it: the first explosion, 12 s into its 14, still sounds.
+    EXPECT_NEAR(power(ticks[10] + 100, ticks[10] + 1000) / ten, 1.1, 0.04);
 }
 
 TEST_F(AudioOutRun, TurnedNinetyDegreesRightTheSameImpactIsHeardOnTheLeft)

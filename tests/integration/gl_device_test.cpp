@@ -406,8 +406,11 @@ TEST_F(GlDeviceTest, StageOperationsCombineTextureAndDiffuse)
         {D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_DIFFUSE, true, {128, 64, 32}},
         {D3DTOP_SELECTARG2, D3DTA_TEXTURE, D3DTA_DIFFUSE, true, {128, 128, 128}},
         {D3DTOP_DISABLE, D3DTA_TEXTURE, D3DTA_DIFFUSE, true, {128, 128, 128}},
-        {D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_DIFFUSE, false, white},  // no texture reads white
+        // A stage that reads a texture it lacks passes the colour on, whatever its operation.
+        {D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_DIFFUSE, false, {128, 128, 128}},
         {D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE, false, {128, 128, 128}},
+        {D3DTOP_ADD, D3DTA_TEXTURE, D3DTA_CURRENT, false, {128, 128, 128}},
+        {D3DTOP_ADDSIGNED, D3DTA_TEXTURE, D3DTA_DIFFUSE, false, {128, 128, 128}},
     };
     for (const Case& c : cases) {
         device->setTexture(0, c.bound ? brown : nullptr);

@@ -3,7 +3,9 @@
 #include <stb_image.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <sstream>
 #include <vector>
 
 #include "support/fixtures.h"
@@ -127,4 +129,24 @@ TEST_F(HudRender, LinesScaleWithTheScreenAt1024x768)
         EXPECT_NEAR(ratio, 1.28f, 0.05f);
         EXPECT_GT(b[size_t(i)].solid, 80);
     }
+}
+
+TEST(HudWithoutFonts, NoFontAtAllIsOneWarningLine)
+{
+    // A font configuration that knows no font: both fonts fail, and the fault is told once.
+    TempDir dir;
+    writeFixtureData(dir.path());
+    writeFile(dir.file("fonts.conf"), "<?xml version=\"1.0\"?>\n<fontconfig><cachedir>" + dir.file("cache") +
+                                          "</cachedir></fontconfig>\n");
+    const ProcessResult r = runCommand("FONTCONFIG_FILE=" + dir.file("fonts.conf") + " " + ZENTRIX_BINARY +
+                                       " --headless --frames 2 --data " + dir.path());
+    EXPECT_EQ(r.exitStatus, 0) << r.output;
+    std::istringstream lines(r.output);
+    int aboutFonts = 0;
+    for (std::string line; std::getline(lines, line);) {
+        std::transform(line.begin(), line.end(), line.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+        if (line.find("font") != std::string::npos) ++aboutFonts;
+    }
+    EXPECT_EQ(aboutFonts, 1) << r.output;
+    EXPECT_NE(r.output.find("zentrix: warning: no font for the face \"Arial\""), std::string::npos) << r.output;
 }

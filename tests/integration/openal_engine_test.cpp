@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+
 #include <cmath>
 #include <vector>
 
@@ -146,4 +148,57 @@ TEST_F(OpenAl, PositionalVoicesPlaceEvenStereoSoundsAndOverlay)
     stereo.reset();
     m = render(0.05);
     EXPECT_LT(m.rms(1, 0.005, 0.05), 10.0);  // after the mixer's short fade
+}
+
+TEST_F(OpenAl, SoundsOnOneVoiceOverlayUpToItsPoolAndNeverCutTheMusic)
+{
+    writeTone(dir.file("long.wav"), 1, 2.0);
+    auto music = load("stereo.wav");
+    auto tone = load("long.wav");
+    music->setRepeats(DMUS_SEG_REPEAT_INFINITE);
+    ASSERT_EQ(music->play(DMUS_SEGF_DEFAULT, nullptr), S_OK);
+    const double musicAlone = render(0.2).rms(0, 0.05, 0.2);
+    // A secondary sound on the music's own path (a 3-D channel that failed) plays beside it.
+    ASSERT_EQ(tone->play(DMUS_SEGF_SECONDARY, nullptr), S_OK);
+    Mix m = render(0.2);
+    EXPECT_GT(m.rms(0, 0.05, 0.2), 1.2 * musicAlone);
+    EXPECT_EQ(tone->stop(DMUS_SEGF_DEFAULT), S_OK);
+    music->stop(DMUS_SEGF_DEFAULT);
+    render(0.05);
+
+    // The same sound three times on one positional voice, 0.1 s apart: all three sound at once
+    // (power adds up), where a voice of one source would hold only the last.
+    auto path = positionalPath(Vec3(0.0f, 0.0f, 5.0f));
+    ASSERT_EQ(tone->play(DMUS_SEGF_SECONDARY, path.get()), S_OK);
+    const double one = render(0.1).rms(0, 0.02, 0.1);
+    tone->play(DMUS_SEGF_SECONDARY, path.get());
+    render(0.1);
+    tone->play(DMUS_SEGF_SECONDARY, path.get());
+    m = render(0.3);
+    // Equal tones at different phases: the power of the sum is not fixed, but a single one is
+    // far below the three together over a window that averages the beats out.
+    EXPECT_GT(m.rms(0, 0.02, 0.3), 1.3 * one);
+    // A fifth and sixth sound take over the oldest ones: the pool stays at four voices, and
+    // everything still ends with the last sound.
+    for (int i = 0; i < 3; ++i) tone->play(DMUS_SEGF_SECONDARY, path.get());
+    m = render(2.2);
+    EXPECT_GT(m.rms(0, 1.7, 1.95), 1000.0);
+    EXPECT_LT(m.rms(0, 2.05, 2.2), 10.0);
+}
+
+TEST(OpenAlDevice, AlsaLibraryMessagesAreSilenced)
+{
+    // The engine for a sound card quiets alsa-lib, which OpenAL Soft loads for its ALSA output; an
+    // unknown device name then costs no "ALSA lib ..." line.
+    void* alsa = dlopen("libasound.so.2", RTLD_LAZY | RTLD_LOCAL);
+    if (!alsa) GTEST_SKIP() << "alsa-lib is not installed";
+    using Open = int (*)(void**, const char*, int, int);
+    auto open = reinterpret_cast<Open>(dlsym(alsa, "snd_pcm_open"));
+    ASSERT_NE(open, nullptr);
+    OpenAlEngine engine{OpenAlEngine::Output::Device};
+    void* pcm = nullptr;
+    testing::internal::CaptureStderr();
+    EXPECT_LT(open(&pcm, "zentrix-no-such-device", 0, 0), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    dlclose(alsa);
 }

@@ -75,12 +75,22 @@ void RecordingDevice::drawPrimitive(uint32_t primitiveType, uint32_t startVertex
         if (end <= buffer->length()) draw.vertices.assign(buffer->data() + begin, buffer->data() + end);
     }
     draws.push_back(std::move(draw));
+    recordStages();
 }
 
 void RecordingDevice::drawIndexedPrimitive(uint32_t primitiveType, int baseVertex, uint32_t minIndex, uint32_t numVertices,
                                            uint32_t startIndex, uint32_t primitiveCount)
 {
     calls.push_back(line("DrawIndexedPrimitive", {primitiveType, baseVertex, minIndex, numVertices, startIndex, primitiveCount}));
+    recordStages();
+}
+
+void RecordingDevice::recordStages()
+{
+    uint32_t bits = 0;
+    for (uint32_t s = 0; s < stageCount; ++s)
+        if (stageContributes(s)) bits |= 1u << s;
+    drawStages.push_back(bits);
 }
 
 std::vector<std::string> RecordingDevice::callsStartingWith(const std::string& prefix) const

@@ -26,6 +26,8 @@ public:
         std::vector<uint8_t> vertices;
     };
     std::vector<Draw> draws;
+    // One entry per draw call of either kind: bit s set when stage s contributes to it.
+    std::vector<uint32_t> drawStages;
 
     std::unique_ptr<VertexBuffer> createVertexBuffer(uint32_t length, uint32_t usage, uint32_t fvf, uint32_t pool) override;
     std::unique_ptr<IndexBuffer> createIndexBuffer(uint32_t length, uint32_t usage, uint32_t format, uint32_t pool) override;
@@ -49,6 +51,7 @@ public:
     int find(const std::string& text, size_t from = 0) const;
 
 protected:
+    void recordStages();
     void onRenderState(uint32_t state, uint32_t value) override;
     void onTextureStageState(uint32_t stage, uint32_t type, uint32_t value) override;
     void onSamplerState(uint32_t sampler, uint32_t type, uint32_t value) override;

@@ -347,3 +347,20 @@ TEST(PageBlocks, SmallAndLargeBlocksAreZeroedWholeAndMoveTheirBytes)
     }
     EXPECT_EQ(PageBlock(0).size(), 0u);
 }
+
+TEST(ImageFiles, TheDecodersOwnComplaintBecomesPartOfTheOneErrorLine)
+{
+    // A PNG whose compressed image data is broken: libpng would print its own line on stderr.
+    TempDir dir;
+    std::vector<uint8_t> rgba(16 * 16 * 4, 0x80);
+    ASSERT_TRUE(stbi_write_png((dir / "a.png").c_str(), 16, 16, 4, rgba.data(), 16 * 4));
+    const std::string bytes = readFile((dir / "a.png").string());
+    std::vector<uint8_t> png(bytes.begin(), bytes.end());
+    const size_t idat = bytes.find("IDAT");
+    ASSERT_NE(idat, std::string::npos);
+    png[idat + 6] ^= 0xFF;
+    testing::internal::CaptureStderr();
+    const std::string error = decodeError(png);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(error, "cannot decode the PNG image: Error reading the PNG file. (IDAT: invalid code lengths set)");
+}

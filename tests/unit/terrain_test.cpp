@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+
 #include <stb_image_write.h>
 
 #include "state/camera.h"
@@ -143,6 +146,43 @@ TEST_F(TerrainObject, GroundHeightTakesTheHigherSurfaceAndTheFirstTileFound)
     EXPECT_EQ(groundAt(*t, 50.001f, 0), 0.0f);
 }
 
+TEST_F(TerrainObject, AWalkAlongAGridLineFollowsTheSurfaceOnEveryFrame)
+{
+    // A round hill on a tile centred at x = 0 with an odd column count: x = 0 is a grid line, where
+    // rounding put the point a hair outside both triangles of its cell.
+    std::vector<uint8_t> hill(64 * 64 * 3);
+    for (int v = 0; v < 64; ++v)
+        for (int u = 0; u < 64; ++u) {
+            const double r = std::hypot(u - 31.5, v - 31.5) / 32.0;
+            std::fill_n(&hill[size_t(v * 64 + u) * 3], 3, uint8_t(r < 1.0 ? 250.0 * (1.0 - r * r) : 0.0));
+        }
+    stbi_write_bmp((dir / "hill.bmp").c_str(), 64, 64, 3, hill.data());
+    dir.writeText("TerrainTextures.txt", "Base 1 grey.bmp Detail 1 grey.bmp Height 1 hill.bmp");
+    auto t = make(1, 0, "L X 0 Y 3 Z 40 C 33 R 33 U 1 V 1 W 200 D 200 S 0.6 B 0 D 0 H 0\n");
+    const LandTile& tile = t->landTiles[0];
+
+    for (int frame = 0; frame < 150; ++frame) {
+        const float z = -59.0f + 198.0f * float(frame) / 149.0f;
+        const float h = groundAt(*t, 0.0f, z);
+        // The plane of the cell triangle whose (double) barycentric coordinates hold the point.
+        double want = NAN;
+        for (int i : {tile.firstTriangle, tile.secondTriangle}) {
+            const TerrainTriangle& tri = tile.triangles[size_t(i)];
+            const double x1 = tri.b.x - tri.a.x, z1 = tri.b.z - tri.a.z, x2 = tri.c.x - tri.a.x, z2 = tri.c.z - tri.a.z;
+            const double det = x1 * z2 - x2 * z1, px = 0.0 - tri.a.x, pz = double(z) - tri.a.z;
+            const double s = (px * z2 - x2 * pz) / det, u = (x1 * pz - px * z1) / det;
+            if (s >= -1e-9 && u >= -1e-9 && s + u <= 1 + 1e-9) {
+                want = tri.a.y + s * (tri.b.y - tri.a.y) + u * (tri.c.y - tri.a.y);
+                break;
+            }
+        }
+        ASSERT_FALSE(std::isnan(want)) << "frame " << frame;
+        EXPECT_NEAR(h, want, 1e-3) << "frame " << frame << " z " << z;
+    }
+    // The walk crossed the hill, so a stale height would have shown.
+    EXPECT_GT(groundAt(*t, 0.0f, 40.0f), 80.0f);
+}
+
 TEST_F(TerrainObject, ViewTestDrawsWhatStandsUnderTheCameraAndSkipsAWideTileWhosePointsAllFail)
 {
     // Centre 2,020 away (beyond the view distance of 1,000), near corners 71 degrees aside, far
@@ -168,6 +208,28 @@ TEST_F(TerrainObject, ViewTestDrawsWhatStandsUnderTheCameraAndSkipsAWideTileWhos
     EXPECT_EQ(tiles->landTiles[0].visible, 1);
     EXPECT_EQ(tiles->landTiles[1].visible, 0);
     EXPECT_EQ(tiles->landTiles[2].visible, 1);  // centre at 54.5 degrees, near-left corner at 51.9
+}
+
+TEST_F(TerrainObject, AStageWhosePictureDidNotLoadContributesNothing)
+{
+    // Entry 1 of each list names a picture that is not there (a warning, not a refusal).
+    dir.writeText("TerrainTextures.txt", "Base 2 grey.bmp none.bmp Detail 2 grey.bmp none.bmp Height 1 black.bmp");
+    struct Case {
+        int base, detail, detailSwitch;
+        uint32_t landStages, waterStages;  // bit s: stage s contributes
+    };
+    for (const Case c : {Case{0, 0, 1, 3, 3}, Case{0, 1, 1, 1, 1}, Case{0, 0, 0, 1, 1}, Case{1, 0, 1, 2, 2},
+                         Case{1, 1, 0, 0, 0}}) {
+        const std::string textures = " B " + std::to_string(c.base) + " D " + std::to_string(c.detail);
+        auto t = make(1, 1, "L X 0 Y 0 Z 0 C 3 R 3 U 1 V 1 W 100 D 100 S 1" + textures + " H 0\n" + "W N 1 X 0 Y -1 Z 0 "
+                      "C 2 R 2 U 1 V 1 W 100 D 100 Res 0 Wave 0 Sway 0" + textures + " F 1 P 10\n");
+        detailTextureSwitch = c.detailSwitch;
+        device->drawStages.clear();
+        t->render();
+        EXPECT_EQ(device->drawStages, (std::vector<uint32_t>{c.landStages, c.waterStages}))
+            << "base " << c.base << " detail " << c.detail << " switch " << c.detailSwitch;
+    }
+    detailTextureSwitch = 1;
 }
 
 TEST_F(TerrainObject, LandAndWaterDrawTheirExactStateSequencesAndRestore)

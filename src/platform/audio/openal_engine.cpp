@@ -4,8 +4,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
+
+#include <dlfcn.h>
 
 #include <AL/al.h>
 #include <AL/alc.h>
@@ -25,7 +28,9 @@ struct AlOutput {
     bool loopback = false;
     float rolloff = 1.0f;  // the listener's rolloff, applied to every positional voice
     std::vector<AlVoice*> voices;
-    AlVoice* primary = nullptr;
+    AlVoice* primary = nullptr;  // the voice of the primary sound, and that sound
+    const AlSegment* primarySegment = nullptr;
+    uint64_t playCount = 0;
     bool spatializeExt = false;
     LPALCRENDERSAMPLESSOFT renderSamples = nullptr;
 
@@ -49,28 +54,69 @@ void toAl(const Vec3& v, ALfloat out[3])
 Vec3 fromAl(const ALfloat v[3]) { return Vec3(v[0], v[1], -v[2]); }
 bool finite(const Vec3& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
 
-// One OpenAL source: the voice of an audio path.
+// The voice of an audio path: a few OpenAL sources, so that sounds played on the path overlay
+// instead of cutting each other off. A source is made when every one before it is busy; only
+// when all voicesPerPath are busy does a new sound take over the one that started first.
 struct AlVoice {
+    static constexpr size_t voicesPerPath = 4;
+
+    struct Source {
+        ALuint name = 0;
+        AlSegment* playing = nullptr;
+        uint64_t started = 0;  // play order, for reusing the oldest
+    };
+
     std::shared_ptr<AlOutput> output;
-    ALuint source = 0;
+    std::vector<Source> sources;
     bool positional = false;
     bool active = true;
+    // The positional parameters in the program's axes. They shape each sound from its start on:
+    // a sound already playing keeps the place it started at.
     uint32_t mode = DS3DMODE_NORMAL;
-    Vec3 position{0.0f, 0.0f, 0.0f};  // as last set, in the program's axes
-    AlSegment* playing = nullptr;
+    Vec3 position{0.0f, 0.0f, 0.0f};
+    Vec3 velocity{0.0f, 0.0f, 0.0f};
+    float minDistance = 1.0f;
+    float maxDistance = std::numeric_limits<float>::max();
 
     AlVoice(std::shared_ptr<AlOutput> out, bool isPositional) : output(std::move(out)), positional(isPositional)
     {
-        alGetError();
-        alGenSources(1, &source);
-        if (alGetError() != AL_NO_ERROR) {
-            source = 0;
-            return;
-        }
+        if (!addSource()) return;
         output->voices.push_back(this);
+    }
+    ~AlVoice()
+    {
+        if (sources.empty()) return;
+        halt();
+        for (Source& s : sources) alDeleteSources(1, &s.name);
+        auto& v = output->voices;
+        v.erase(std::remove(v.begin(), v.end(), this), v.end());
+        if (output->primary == this) output->primary = nullptr;
+    }
+    bool valid() const { return !sources.empty(); }
+
+    bool addSource()
+    {
+        ALuint name = 0;
+        alGetError();
+        alGenSources(1, &name);
+        if (alGetError() != AL_NO_ERROR) return false;
+        sources.push_back({name, nullptr, 0});
+        configure(name);
+        return true;
+    }
+    void configure(ALuint source) const
+    {
         if (positional) {
-            alSourcei(source, AL_SOURCE_RELATIVE, AL_FALSE);
             alSourcef(source, AL_ROLLOFF_FACTOR, output->rolloff);
+            ALfloat p[3];
+            toAl(position, p);
+            alSourcei(source, AL_SOURCE_RELATIVE, mode == DS3DMODE_NORMAL ? AL_FALSE : AL_TRUE);
+            if (mode == DS3DMODE_DISABLE) p[0] = p[1] = p[2] = 0.0f;
+            alSourcefv(source, AL_POSITION, p);
+            toAl(velocity, p);
+            alSourcefv(source, AL_VELOCITY, p);
+            alSourcef(source, AL_REFERENCE_DISTANCE, minDistance);
+            alSourcef(source, AL_MAX_DISTANCE, maxDistance);
         } else {
             // The stereo output: at the listener, never attenuated or panned.
             alSourcei(source, AL_SOURCE_RELATIVE, AL_TRUE);
@@ -79,39 +125,50 @@ struct AlVoice {
             if (output->spatializeExt) alSourcei(source, AL_SOURCE_SPATIALIZE_SOFT, AL_FALSE);
         }
     }
-    ~AlVoice()
+    static bool busy(const Source& s)
     {
-        if (!source) return;
-        halt();
-        alDeleteSources(1, &source);
-        auto& v = output->voices;
-        v.erase(std::remove(v.begin(), v.end(), this), v.end());
-        if (output->primary == this) output->primary = nullptr;
+        ALint state = AL_STOPPED;
+        alGetSourcei(s.name, AL_SOURCE_STATE, &state);
+        return state == AL_PLAYING || state == AL_PAUSED;
+    }
+    static void halt(Source& s)
+    {
+        alSourceStop(s.name);
+        alSourcei(s.name, AL_BUFFER, 0);
+        s.playing = nullptr;
     }
     void halt()
     {
-        alSourceStop(source);
-        alSourcei(source, AL_BUFFER, 0);
-        playing = nullptr;
+        for (Source& s : sources) halt(s);
     }
-    void applyMode()
+    // Stops what plays segment (none: everything) on this voice.
+    void halt(const AlSegment* segment)
     {
-        ALfloat p[3];
-        toAl(position, p);
-        switch (mode) {
-        case DS3DMODE_HEADRELATIVE:
-            alSourcei(source, AL_SOURCE_RELATIVE, AL_TRUE);
-            alSourcefv(source, AL_POSITION, p);
-            break;
-        case DS3DMODE_DISABLE:
-            alSourcei(source, AL_SOURCE_RELATIVE, AL_TRUE);
-            alSource3f(source, AL_POSITION, 0.0f, 0.0f, 0.0f);
-            break;
-        default:
-            alSourcei(source, AL_SOURCE_RELATIVE, AL_FALSE);
-            alSourcefv(source, AL_POSITION, p);
-            break;
-        }
+        for (Source& s : sources)
+            if (!segment || s.playing == segment) halt(s);
+    }
+    // The source for a new sound, free and set to the voice's parameters.
+    Source& pick()
+    {
+        for (Source& s : sources)
+            if (!busy(s)) return prepare(s);
+        if (sources.size() < voicesPerPath && addSource()) return prepare(sources.back());
+        Source* oldest = &sources.front();
+        for (Source& s : sources)
+            if (s.started < oldest->started) oldest = &s;
+        return prepare(*oldest);
+    }
+    Source& prepare(Source& s)
+    {
+        halt(s);
+        configure(s.name);
+        return s;
+    }
+    // Rolloff belongs to the listener: it reaches sounds already playing too.
+    void setRolloff(float rolloff)
+    {
+        if (positional)
+            for (Source& s : sources) alSourcef(s.name, AL_ROLLOFF_FACTOR, rolloff);
     }
 };
 
@@ -168,8 +225,11 @@ struct AlSegment : EngineSegment {
     {
         if (!output) return;
         // A buffer can only go once no source holds it.
-        for (AlVoice* v : output->voices)
-            if (v->playing == this) v->halt();
+        for (AlVoice* v : output->voices) v->halt(this);
+        if (output->primarySegment == this) {
+            output->primary = nullptr;
+            output->primarySegment = nullptr;
+        }
         if (buffer) alDeleteBuffers(1, &buffer);
         if (monoBuffer) alDeleteBuffers(1, &monoBuffer);
         buffer = monoBuffer = 0;
@@ -182,12 +242,10 @@ public:
     explicit AlBuffer3D(std::shared_ptr<AlVoice> voice) : voice_(std::move(voice)) {}
     int32_t getAllParameters(Sound3DParams& out) override
     {
-        ALfloat v[3];
         out.position = voice_->position;
-        alGetSourcefv(voice_->source, AL_VELOCITY, v);
-        out.velocity = fromAl(v);
-        alGetSourcef(voice_->source, AL_REFERENCE_DISTANCE, &out.minDistance);
-        alGetSourcef(voice_->source, AL_MAX_DISTANCE, &out.maxDistance);
+        out.velocity = voice_->velocity;
+        out.minDistance = voice_->minDistance;
+        out.maxDistance = voice_->maxDistance;
         out.mode = voice_->mode;
         return S_OK;
     }
@@ -198,25 +256,21 @@ public:
             return E_FAIL;
         voice_->mode = p.mode;
         voice_->position = p.position;
-        voice_->applyMode();
-        setVelocity(p.velocity);
-        alSourcef(voice_->source, AL_REFERENCE_DISTANCE, p.minDistance);
-        alSourcef(voice_->source, AL_MAX_DISTANCE, p.maxDistance);
+        voice_->velocity = p.velocity;
+        voice_->minDistance = p.minDistance;
+        voice_->maxDistance = p.maxDistance;
         return S_OK;
     }
     int32_t setPosition(const Vec3& position) override
     {
         if (!finite(position)) return E_FAIL;
         voice_->position = position;
-        voice_->applyMode();
         return S_OK;
     }
     int32_t setVelocity(const Vec3& velocity) override
     {
         if (!finite(velocity)) return E_FAIL;
-        ALfloat v[3];
-        toAl(velocity, v);
-        alSourcefv(voice_->source, AL_VELOCITY, v);
+        voice_->velocity = velocity;
         return S_OK;
     }
 
@@ -260,8 +314,7 @@ public:
         distanceFactor_ = p.distanceFactor;
         alSpeedOfSound(343.3f / p.distanceFactor);
         output_->rolloff = p.rolloffFactor;
-        for (AlVoice* voice : output_->voices)
-            if (voice->positional) alSourcef(voice->source, AL_ROLLOFF_FACTOR, p.rolloffFactor);
+        for (AlVoice* voice : output_->voices) voice->setRolloff(p.rolloffFactor);
         return S_OK;
     }
     int32_t setOrientation(const Vec3& front, const Vec3& top) override
@@ -286,7 +339,7 @@ public:
     {
         voice_->active = active;
     }
-    bool valid() const { return voice_->source != 0; }
+    bool valid() const { return voice_->valid(); }
     AlVoice& voice() { return *voice_; }
     int32_t getBuffer3D(std::unique_ptr<SoundBuffer3D>& out) override
     {
@@ -432,39 +485,40 @@ public:
         if (!target) return E_FAIL;
         AlVoice& voice = target->voice();
         if (!voice.active) return E_FAIL;
-        // A primary sound replaces the primary sound before it; a secondary one overlays. A voice
-        // plays one sound at a time: a new one restarts it.
+        // A primary sound replaces the primary sound before it, wherever that plays; a secondary
+        // one overlays everything, on its own voice too (up to the voice's pool).
         if (!(flags & DMUS_SEGF_SECONDARY)) {
-            if (output_->primary && output_->primary != &voice) output_->primary->halt();
+            if (output_->primary) output_->primary->halt(output_->primarySegment);
             output_->primary = &voice;
+            output_->primarySegment = &segment;
         }
-        voice.halt();
+        AlVoice::Source& source = voice.pick();
         const ALuint buffer = voice.positional && segment.monoBuffer ? segment.monoBuffer : segment.buffer;
         alGetError();
         if (segment.repeats == DMUS_SEG_REPEAT_INFINITE) {
-            alSourcei(voice.source, AL_LOOPING, AL_TRUE);
-            alSourcei(voice.source, AL_BUFFER, static_cast<ALint>(buffer));
+            alSourcei(source.name, AL_LOOPING, AL_TRUE);
+            alSourcei(source.name, AL_BUFFER, static_cast<ALint>(buffer));
         } else {
             // A finite count: the sound queued once more than it repeats.
-            alSourcei(voice.source, AL_LOOPING, AL_FALSE);
+            alSourcei(source.name, AL_LOOPING, AL_FALSE);
             const uint32_t plays = std::min<uint32_t>(segment.repeats, maxQueuedRepeats) + 1;
             std::vector<ALuint> queue(plays, buffer);
-            alSourceQueueBuffers(voice.source, static_cast<ALsizei>(queue.size()), queue.data());
+            alSourceQueueBuffers(source.name, static_cast<ALsizei>(queue.size()), queue.data());
         }
-        alSourcePlay(voice.source);
+        alSourcePlay(source.name);
         if (alGetError() != AL_NO_ERROR) {
-            voice.halt();
+            AlVoice::halt(source);
             return E_FAIL;
         }
-        voice.playing = &segment;
+        source.playing = &segment;
+        source.started = ++output_->playCount;
         return S_OK;
     }
 
     int32_t stop(EngineSegment* segment, uint32_t) override
     {
         if (!output_) return S_OK;
-        for (AlVoice* voice : output_->voices)
-            if (!segment || voice->playing == segment) voice->halt();
+        for (AlVoice* voice : output_->voices) voice->halt(static_cast<AlSegment*>(segment));
         return S_OK;
     }
 
@@ -485,12 +539,35 @@ private:
 
 }  // namespace
 
+namespace {
+
+// alsa-lib's error handler type; its messages (configuration trouble on a machine without a
+// sound card) would otherwise precede the program's own "running silent" line.
+using AlsaErrorHandler = void (*)(const char*, int, const char*, int, const char*, ...);
+void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
+
+// OpenAL Soft loads alsa-lib at run time, so the handler is set through the same shared library,
+// only where it is installed; the handle stays open for the rest of the run.
+void silenceAlsa()
+{
+    static bool done = false;
+    if (done) return;
+    done = true;
+    void* alsa = dlopen("libasound.so.2", RTLD_LAZY | RTLD_LOCAL);
+    if (!alsa) return;
+    using SetHandler = int (*)(AlsaErrorHandler);
+    if (auto set = reinterpret_cast<SetHandler>(dlsym(alsa, "snd_lib_error_set_handler"))) set(quietAlsa);
+}
+
+}  // namespace
+
 OpenAlEngine::OpenAlEngine(Output output) : state_(std::make_shared<State>())
 {
     state_->kind = output;
     // The program says itself, in one line, when there is no sound; the library's own error log
-    // stays quiet unless the user asks for it.
+    // and alsa-lib's stay quiet unless the user asks for the first.
     setenv("ALSOFT_LOGLEVEL", "0", 0);
+    if (output == Output::Device) silenceAlsa();
 }
 
 OpenAlEngine::~OpenAlEngine() = default;

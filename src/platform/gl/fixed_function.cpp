@@ -177,6 +177,13 @@ ShaderState gatherShaderState(const GraphicsDevice& device, float viewportWidth,
         s.stageAlpha[stage][0] = static_cast<int32_t>(device.textureStageState(stage, D3DTSS_ALPHAOP));
         s.stageAlpha[stage][1] = static_cast<int32_t>(device.textureStageState(stage, D3DTSS_ALPHAARG1));
         s.stageAlpha[stage][2] = static_cast<int32_t>(device.textureStageState(stage, D3DTSS_ALPHAARG2));
+        // A stage that reads a texture it does not have contributes nothing: it passes the
+        // current colour and alpha on (reading white would wash ADD and ADDSIGNED stages out).
+        if (!hasTexture[stage] && device.stageReadsTexture(stage)) {
+            const int32_t pass[4] = {int32_t(D3DTOP_SELECTARG1), int32_t(D3DTA_CURRENT), int32_t(D3DTA_CURRENT), 0};
+            std::memcpy(s.stageColor[stage], pass, sizeof pass);
+            std::memcpy(s.stageAlpha[stage], pass, sizeof pass);
+        }
     }
     return s;
 }

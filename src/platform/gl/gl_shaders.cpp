@@ -170,8 +170,9 @@ bool alphaPasses(float alpha)
 
 void main()
 {
-    // Sampled outside the branches so implicit derivatives stay defined; a stage without a
-    // texture reads opaque white.
+    // Sampled outside the branches so implicit derivatives stay defined. A stage without a
+    // texture reads opaque white, but only where it does not read its texture at all: the state
+    // gathering turns a stage that does into a pass-through.
     vec4 sampled0 = texture(stageTexture0, vTexCoord0);
     vec4 sampled1 = texture(stageTexture1, vTexCoord1);
     vec4 texel[2];

@@ -11,10 +11,72 @@
 #include <SDL2/SDL.h>
 #include <SDL2/SDL_image.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "base/checked_file.h"
 
 namespace {
+
+// Holds what the decoding libraries write to stderr while it lives: libpng, reached through
+// SDL2_image, prints its own "libpng error: ..." lines and offers no way to stop it from here.
+// The text becomes part of the program's one line about the file instead. Without a scratch
+// file (full or read-only temporary folder) nothing is captured and the library speaks itself.
+class StderrCapture {
+public:
+    StderrCapture()
+    {
+        std::fflush(stderr);
+        scratch_ = std::tmpfile();
+        if (!scratch_) return;
+        saved_ = dup(STDERR_FILENO);
+        if (saved_ < 0 || dup2(fileno(scratch_), STDERR_FILENO) < 0) release();
+    }
+    ~StderrCapture() { release(); }
+    StderrCapture(const StderrCapture&) = delete;
+    StderrCapture& operator=(const StderrCapture&) = delete;
+
+    // The captured lines joined by "; " without the libraries' own prefixes; capturing ends.
+    std::string finish()
+    {
+        if (!scratch_ || saved_ < 0) return {};
+        std::fflush(stderr);
+        dup2(saved_, STDERR_FILENO);
+        close(saved_);
+        saved_ = -1;
+        std::string text, line;
+        std::rewind(scratch_);
+        char buffer[256];
+        size_t n;
+        while (line.size() < 4096 && (n = std::fread(buffer, 1, sizeof buffer, scratch_)) > 0) line.append(buffer, n);
+        size_t start = 0;
+        while (start < line.size()) {
+            size_t end = line.find('\n', start);
+            if (end == std::string::npos) end = line.size();
+            std::string one = line.substr(start, end - start);
+            for (const char* prefix : {"libpng error: ", "libpng warning: "})
+                if (one.rfind(prefix, 0) == 0) one.erase(0, std::strlen(prefix));
+            if (!one.empty()) text += (text.empty() ? "" : "; ") + one;
+            start = end + 1;
+        }
+        if (text.size() > 200) text = text.substr(0, 200) + "...";
+        return text;
+    }
+
+private:
+    void release()
+    {
+        if (saved_ >= 0) {
+            std::fflush(stderr);
+            dup2(saved_, STDERR_FILENO);
+            close(saved_);
+            saved_ = -1;
+        }
+        if (scratch_) std::fclose(scratch_);
+        scratch_ = nullptr;
+    }
+    std::FILE* scratch_ = nullptr;
+    int saved_ = -1;
+};
 
 // Larger than any picture of maxImageSide texels a side could need to be.
 constexpr int64_t maxImageFileBytes = int64_t(512) << 20;
@@ -361,14 +423,21 @@ bool ImageDecoder::decode(const uint8_t* bytes, size_t size, PageBlock* file, De
     // format in turn whether it recognises the bytes, and would hand a JPEG-looking file that
     // merely contains "<svg" to the vector loader.
     SDL_Surface* decoded = nullptr;
-    switch (type) {
-    case ImageFileType::Bmp: decoded = SDL_LoadBMP_RW(source, 0); break;
-    case ImageFileType::Jpeg: decoded = IMG_LoadJPG_RW(source); break;
-    default: decoded = IMG_LoadPNG_RW(source); break;
+    std::string said;
+    {
+        StderrCapture capture;
+        switch (type) {
+        case ImageFileType::Bmp: decoded = SDL_LoadBMP_RW(source, 0); break;
+        case ImageFileType::Jpeg: decoded = IMG_LoadJPG_RW(source); break;
+        default: decoded = IMG_LoadPNG_RW(source); break;
+        }
+        said = capture.finish();
     }
     SDL_RWclose(source);
+    // A picture that decoded keeps the library's remarks to itself; a failure carries them.
     if (!decoded) {
         error = std::string("cannot decode the ") + typeName(type) + " image: " + IMG_GetError();
+        if (!said.empty()) error += " (" + said + ")";
         return false;
     }
     // A palette or a colour key takes a surface conversion to become texels; any other surface

@@ -54,8 +54,15 @@ bool SdlWindow::hasInputFocus() const
 
 bool pollOneEvent()
 {
+    // The mouse is the program's alone while its window is in front, so the window hears nothing
+    // of it: its events are dropped before the one event of the frame is taken, or a moving mouse
+    // would hold a close request behind thousands of them. The relative motion and the buttons
+    // are still tracked for the mouse reads.
+    SDL_PumpEvents();
+    SDL_FlushEvents(SDL_MOUSEMOTION, SDL_MOUSEWHEEL);
+    SDL_FlushEvents(SDL_FINGERDOWN, SDL_MULTIGESTURE);
     SDL_Event event;
-    if (!SDL_PollEvent(&event)) return false;
+    if (SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) != 1) return false;
     if (event.type == SDL_QUIT) return true;
     return event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_CLOSE;
 }
