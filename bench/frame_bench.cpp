@@ -7,7 +7,8 @@
 //     from the same difference;
 //   - the largest resident set of the long run.
 // Window runs set Mesa's vblank_mode=0, so presenting never waits for a display refresh.
-// Each figure over several repetitions: minimum, median, maximum.
+// Each figure over several repetitions: minimum, median, maximum. On the landscape it also
+// measures what --record and --video add to a frame.
 //
 // Usage: frame_bench ZENTRIX DATA_DIR [--reps N] [--short N] [--long N] [--no-window]
 
@@ -223,6 +224,66 @@ bool benchmark(const std::string& program, const fs::path& data, const char* dis
     return true;
 }
 
+// --record and --video, off screen on the landscape. The four kinds of run take turns within each
+// repetition, so the machine's drift over minutes touches them alike: the frame time without and
+// with --record (the recording's cost), and a recorded session of the long run replayed without
+// and with --video (the video's cost: reading each frame back, converting and encoding it).
+bool recordingAndVideo(const std::string& program, const fs::path& data, const fs::path& scratch, int reps, int shortFrames,
+                       int longFrames)
+{
+    const std::string session = (scratch / "session.txt").string();
+    const std::vector<std::string> base = {"--headless", "--data", data.string()};
+    auto with = [&base](std::vector<std::string> more) {
+        std::vector<std::string> a = base;
+        a.insert(a.end(), more.begin(), more.end());
+        return a;
+    };
+    struct Variant {
+        const char* name;
+        std::vector<std::string> args;
+    };
+    const Variant variants[] = {
+        {"frame time, plain", with({"--seed", "1"})},
+        {"frame time, --record", with({"--seed", "1", "--record", (scratch / "again.txt").string()})},
+        {"frame time, --replay", with({"--replay", session})},
+        {"frame time, --replay --video .mp4", with({"--replay", session, "--video", (scratch / "bench.mp4").string()})},
+    };
+    if (!runOnce(program, with({"--seed", "1", "--frames", std::to_string(longFrames), "--record", session}), nullptr).ok) {
+        std::printf("  the recording run failed\n");
+        return false;
+    }
+    const double between = double(longFrames - shortFrames);
+    std::vector<double> perFrame[4], cpuPerFrame[4];
+    for (int i = 0; i < reps; ++i) {
+        for (int v = 0; v < 4; ++v) {
+            auto args = [&](int n) {
+                std::vector<std::string> a = variants[v].args;
+                a.push_back("--frames");
+                a.push_back(std::to_string(n));
+                return a;
+            };
+            const RunResult shortRun = runOnce(program, args(shortFrames), nullptr);
+            const RunResult longRun = runOnce(program, args(longFrames), nullptr);
+            if (!shortRun.ok || !longRun.ok) {
+                std::printf("  a run of '%s' failed\n", variants[v].name);
+                return false;
+            }
+            perFrame[v].push_back((longRun.wallMs - shortRun.wallMs) / between);
+            cpuPerFrame[v].push_back((longRun.cpuMs - shortRun.cpuMs) / between);
+        }
+    }
+    std::printf("  %-34s %9s %9s %9s\n", "", "min", "median", "max");
+    for (int v = 0; v < 4; ++v) printRow(variants[v].name, stats(perFrame[v]), "ms", 3);
+    for (int v = 0; v < 4; ++v) {
+        const std::string what = std::string("CPU") + (variants[v].name + 10);
+        printRow(what.c_str(), stats(cpuPerFrame[v]), "ms", 3);
+    }
+    const double replay = stats(perFrame[2]).median, video = stats(perFrame[3]).median;
+    std::printf("  --replay --video: %.1f frames/s in all; the video adds %.3f ms a frame (%.0f frames/s for it alone)\n",
+                1000.0 / video, video - replay, video > replay ? 1000.0 / (video - replay) : 0.0);
+    return true;
+}
+
 double loadAverage()
 {
     double load = -1;
@@ -299,6 +360,10 @@ int main(int argc, char** argv)
         if (windowed) {
             std::printf("\n%s, in a window under Xvfb %s:\n", scene.name, display.c_str());
             ok = benchmark(program, copy, display.c_str(), reps, shortFrames, longFrames) && ok;
+        }
+        if (scene.terrain) {
+            std::printf("\n%s, off screen, recording and video (the four runs take turns):\n", scene.name);
+            ok = recordingAndVideo(program, copy, scratch, reps, shortFrames, longFrames) && ok;
         }
     }
     if (!windowed) std::printf("\n(no window runs: %s)\n", window ? "Xvfb is not installed" : "--no-window");

@@ -7,6 +7,7 @@ packages=(
   build-essential cmake pkg-config git
   libsdl2-dev libsdl2-image-dev libepoxy-dev libopenal-dev libopenal1 libfreetype-dev libfontconfig-dev libstb-dev libpng-dev
   libegl-dev libegl-mesa0 libgl1-mesa-dri libgtest-dev
+  libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
   fonts-liberation2
   clang libclang-rt-dev time
   xvfb xdotool libx11-dev

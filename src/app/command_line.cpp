@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/checked_file.h"
+#include "platform/video/video_encoder.h"
 
 namespace {
 
@@ -48,12 +49,23 @@ const char* usageText()
            "                     rendered, so sample n is the sound at n / 44.1 ms of the program's clock\n"
            "                     (the three files are created at start-up; a failed write ends the run\n"
            "                     with status 1)\n"
+           "  --record FILE      write a session file: the random seed, every clock reading and the\n"
+           "                     keys of every frame, and how the run ended; flushed every frame\n"
+           "  --replay FILE      run the recorded session instead of the clock and the keyboard: the\n"
+           "                     same trace, pictures and sound (keys are ignored, Escape ends it);\n"
+           "                     refuses a session of another data folder, naming the file that differs\n"
+           "  --video FILE       encode the frames and the sound into FILE: .mp4 or .mkv (H.264, AAC)\n"
+           "                     or .webm (VP9, Opus); each frame lasts until the next one's tick\n"
+           "  --video-fps N      a constant N frames per second (1 to 1000) instead\n"
+           "  --video-quality Q  the encoder's constant rate factor: lower is better and larger\n"
+           "                     (H.264 0 to 51, default 20; VP9 0 to 63, default 32)\n"
            "  --help             show this text and exit\n"
            "  --version          show the version and exit\n"
            "\n"
            "Keys: Up/Down move, Left/Right turn, Numpad 1/3 raise/lower the eye, V/B time factor,\n"
            "N/M launch speed, W/E launch angle, A sound on/off, F detail texture, 1/2 point/linear\n"
-           "mip filtering, Escape quits.\n"
+           "mip filtering, Escape quits; F12 in a window saves the frame in the data folder's\n"
+           "screenshots/ folder.\n"
            "\n"
            "Exit status: 0 normal end, 1 a data or configuration problem, 2 a bad command line.\n";
 }
@@ -108,10 +120,37 @@ bool parseCommandLine(int argc, const char* const* argv, RunOptions& o, std::str
             if (!value(v)) return false;
             if (!*v) { error = "--audio-out needs a file name"; return false; }
             o.audioOutFile = v;
+        } else if (arg == "--record" || arg == "--replay") {
+            if (!value(v)) return false;
+            if (!*v) { error = arg + " needs a file name"; return false; }
+            (arg == "--record" ? o.recordFile : o.replayFile) = v;
+        } else if (arg == "--video") {
+            if (!value(v)) return false;
+            if (!VideoEncoder::containerFor(v)) { error = "--video needs a file name ending in .mp4, .mkv or .webm, not '" + std::string(v) + "'"; return false; }
+            o.videoFile = v;
+        } else if (arg == "--video-fps") {
+            if (!value(v)) return false;
+            if (!parseInteger(v, 1, 1000, n)) { error = "--video-fps needs a whole number from 1 to 1000, not '" + std::string(v) + "'"; return false; }
+            o.videoFps = static_cast<int>(n);
+        } else if (arg == "--video-quality") {
+            if (!value(v)) return false;
+            if (!parseInteger(v, 0, 63, n)) { error = "--video-quality needs a whole number from 0 to 63, not '" + std::string(v) + "'"; return false; }
+            o.videoQuality = static_cast<int>(n);
         } else {
             error = "unknown option " + quoteToken(arg) + " (see --help)";
             return false;
         }
+    }
+    if (!o.replayFile.empty()) {
+        // A replay takes its clock, seed and keys from the session.
+        const char* clash = !o.recordFile.empty() ? "--record" : o.fixedStepMs >= 0 ? "--fixed-step"
+                            : o.seedGiven ? "--seed" : !o.keysFile.empty() ? "--keys" : nullptr;
+        if (clash) { error = std::string("--replay takes the clock, the seed and the keys from the session; ") + clash + " cannot be given with it"; return false; }
+    }
+    if (o.videoFile.empty() && (o.videoFps > 0 || o.videoQuality >= 0)) { error = "--video-fps and --video-quality need --video"; return false; }
+    if (!o.videoFile.empty() && o.videoQuality > VideoEncoder::maxQuality(o.videoFile)) {
+        error = "--video-quality for " + o.videoFile + " is at most " + std::to_string(VideoEncoder::maxQuality(o.videoFile)) + ", not " + std::to_string(o.videoQuality);
+        return false;
     }
     return true;
 }

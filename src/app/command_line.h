@@ -14,6 +14,11 @@ struct RunOptions {
     std::string traceFile;
     std::string screenshotFile;
     std::string audioOutFile;   // empty: sound goes to the sound device
+    std::string recordFile;     // --record: the session file to write
+    std::string replayFile;     // --replay: the session to run instead of the clock and keys
+    std::string videoFile;      // --video: .mp4, .mkv or .webm
+    int videoFps = 0;           // 0: each frame lasts until the next (variable rate)
+    int videoQuality = -1;      // -1: the codec's default here
     bool showHelp = false;
     bool showVersion = false;
 };

@@ -16,6 +16,7 @@
 #include "base/fatal_error.h"
 #include "app/graphics.h"
 #include "app/input.h"
+#include "app/run_extras.h"
 #include "app/outputs.h"
 #include "app/scripted_keyboard.h"
 #include "state/settings.h"
@@ -70,6 +71,20 @@ int runApplication(const RunOptions& options)
     const std::string traceFile = absolutePath(options.traceFile);
     const std::string screenshotFile = absolutePath(options.screenshotFile);
     const std::string audioOutFile = absolutePath(options.audioOutFile);
+    RunOptions absolute = options;
+    absolute.keysFile = keysFile;
+    absolute.recordFile = absolutePath(options.recordFile);
+    absolute.replayFile = absolutePath(options.replayFile);
+    absolute.videoFile = absolutePath(options.videoFile);
+    RunExtras extras;
+    {
+        std::string error;
+        int status = 1;
+        if (!extras.load(absolute, error, status)) {
+            std::fprintf(stderr, "zentrix: %s\n", error.c_str());
+            return status;
+        }
+    }
 
     std::unique_ptr<ScriptedKeyboard> script;
     if (!keysFile.empty()) {
@@ -92,9 +107,12 @@ int runApplication(const RunOptions& options)
         if (!traceFile.empty()) outputs.push_back({traceFile, "--trace " + options.traceFile});
         if (!screenshotFile.empty()) outputs.push_back({screenshotFile, "--screenshot " + options.screenshotFile});
         if (!audioOutFile.empty()) outputs.push_back({audioOutFile, "--audio-out " + options.audioOutFile});
+        if (!absolute.recordFile.empty()) outputs.push_back({absolute.recordFile, "--record " + options.recordFile});
+        if (!absolute.videoFile.empty()) outputs.push_back({absolute.videoFile, "--video " + options.videoFile});
         outputs.push_back({logFileName, std::string("the log ") + logFileName});
         std::vector<RunFile> inputs = dataFolderInputs();
         if (!keysFile.empty()) inputs.push_back({keysFile, "the key script " + options.keysFile});
+        if (!absolute.replayFile.empty()) inputs.push_back({absolute.replayFile, "the session " + options.replayFile});
         std::string error;
         if (!checkOutputsAgainstInputs(outputs, inputs, error)) {
             std::fprintf(stderr, "zentrix: %s\n", error.c_str());
@@ -105,6 +123,26 @@ int runApplication(const RunOptions& options)
     std::signal(SIGPIPE, SIG_IGN);
 
     // Output files are created before any work, so a bad path fails at once.
+    {
+        std::string error;
+        if (!extras.prepare(error)) {
+            extras.finish("error", false, error);
+            return fail(error);
+        }
+    }
+    // Every later return ends the session and the video, so that a failed run leaves no video.
+    bool runOk = false;
+    const char* endReason = "error";
+    struct FinishExtras {
+        RunExtras& extras;
+        bool& ok;
+        const char*& reason;
+        ~FinishExtras()
+        {
+            std::string ignored;
+            if (!ok) extras.finish(reason, false, ignored);
+        }
+    } finishExtras{extras, runOk, endReason};
     TraceWriter trace;
     if (!traceFile.empty()) {
         std::string error;
@@ -129,12 +167,14 @@ int runApplication(const RunOptions& options)
     std::unique_ptr<OpenAlEngine> audioEngine;
     AudioOut audioOut;
     std::string silentReason;
-    if (!audioOutFile.empty()) {
+    if (!audioOutFile.empty() || extras.wantsLoopback(options.headless)) {
         audioEngine = std::make_unique<OpenAlEngine>(OpenAlEngine::Output::Loopback);
         OpenAlEngine* engine = audioEngine.get();
         std::string error;
-        if (!audioOut.open(audioOutFile, [engine](int16_t* out, size_t frames) { engine->render(out, frames); }, error))
-            return fail(error);
+        auto render = [engine](int16_t* out, size_t frames) { engine->render(out, frames); };
+        if (!audioOutFile.empty() && !audioOut.open(audioOutFile, render, error)) return fail(error);
+        audioOut.setRenderer(render);
+        extras.attachSound(audioOut);
     } else if (!options.headless) {
         audioEngine = std::make_unique<OpenAlEngine>(OpenAlEngine::Output::Device);
     } else {
@@ -148,6 +188,7 @@ int runApplication(const RunOptions& options)
         clock = std::make_unique<VirtualClock>(static_cast<uint32_t>(options.fixedStepMs));
     else
         clock = std::make_unique<SystemClock>();
+    clock = extras.clock(std::move(clock));
 
     SdlVideo video;
     std::string error;
@@ -159,9 +200,9 @@ int runApplication(const RunOptions& options)
     // A virtual clock stands at 0, so fixed-step runs stay reproducible; otherwise the time since
     // boot makes every run's water and stars different.
     if (options.seedGiven)
-        seedRandom(options.seed);
+        seedRandom(extras.seed(options.seed));
     else
-        seedRandom(options.fixedStepMs >= 0 ? tickCount() : bootMilliseconds());
+        seedRandom(extras.seed(options.fixedStepMs >= 0 ? 0u : bootMilliseconds()));
 
     if (!loadResolutionSettings()) {
         shutDown();
@@ -188,28 +229,37 @@ int runApplication(const RunOptions& options)
             keyboard = std::move(script);
         else
             keyboard = std::make_unique<SdlKeyboard>(window);
+        keyboard = extras.keyboard(std::move(keyboard));
         return createInput(std::move(keyboard), std::make_unique<SdlMouse>(window));
     };
     const int64_t frameLimit = options.frames;
     // The first output that fails ends the run: what follows could not be kept anyway.
     std::string outputError;
-    appHooks.afterFrame = [&trace, &audioOut, &outputError, frameLimit] {
+    appHooks.afterFrame = [&trace, &audioOut, &outputError, &extras, frameLimit] {
         if (!trace.writeRow() && outputError.empty()) {
             outputError = trace.error();
             requestClose();
         }
         std::string why;
-        if (!audioOut.advanceTo(tickCount(), why) && outputError.empty()) {
+        if (!audioOut.advanceTo(outputTickCount(), why) && outputError.empty()) {
+            outputError = why;
+            requestClose();
+        }
+        if (!extras.afterFrame(frameLimit, why) && outputError.empty()) {
             outputError = why;
             requestClose();
         }
         if (frameLimit >= 0 && frameIndex + 1 >= frameLimit) requestClose();
     };
     appHooks.beforePresent = [&] {
+        std::string why;
+        if (outputError.empty() && !extras.beforePresent(!headless, why)) {
+            outputError = why;
+            requestClose();
+        }
         const bool lastFrame = quitPosted() || (frameLimit >= 0 && frameIndex + 1 >= frameLimit);
         if (!screenshot.isOpen() || !lastFrame || !graphicsDevice || !outputError.empty()) return;
         RgbaImage image;
-        std::string why;
         if (!graphicsDevice->readBackBuffer(image))
             outputError = "cannot read the back buffer for the screenshot " + screenshotFile;
         else if (!writePng(screenshot, image, why))
@@ -218,25 +268,36 @@ int runApplication(const RunOptions& options)
             screenshotWritten = true;
     };
 
-    if (frameLimit == 0) requestClose();
+    if (frameLimit == 0 || extras.frameTotal(frameLimit) == 0) requestClose();
     // The time before the sound starts is silence, so that the file lines up with the clock.
-    if (!audioOut.advanceTo(tickCount(), error)) return fail(error);
+    if (!audioOut.advanceTo(outputTickCount(), error)) return fail(error);
     setActivity("starting up");
     if (!startUp() && fatalErrorPending()) {
         shutDown();
         return fail(fatalErrorMessage());
     }
+    if (!extras.startUpDone(error)) {
+        shutDown();
+        return fail(error);
+    }
     setActivity("running");
     // One window event per pass, then one frame; a close leaves the loop on the next pass.
+    bool windowClosed = false;
     while (!quitPosted()) {
-        if (pollOneEvent()) requestClose();
+        if (pollOneEvent()) {
+            windowClosed = true;
+            requestClose();
+        }
         loopTick();
     }
     setActivity("shutting down");
     shutDown();
+    endReason = !outputError.empty() ? "error" : windowClosed ? "close" : frameLimit >= 0 && frameIndex >= frameLimit ? "frames" : "escape";
     if (!trace.close() && outputError.empty()) outputError = trace.error();
     if (screenshotWritten && !screenshot.close() && outputError.empty()) outputError = screenshot.error();
     if (!audioOut.close(error) && outputError.empty()) outputError = error;
+    runOk = true;
+    if (!extras.finish(endReason, outputError.empty(), error) && outputError.empty()) outputError = error;
     mainWindow = nullptr;
     appHooks = AppHooks{};
     setTickSource(nullptr);

@@ -13,8 +13,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace {
+std::function<void(const std::string&)> readFileObserver;
+bool observing = false;
+}  // namespace
+
+void setReadFileObserver(std::function<void(const std::string&)> observer) { readFileObserver = std::move(observer); }
+
 std::FILE* openRegularFile(const std::string& path)
 {
+    if (readFileObserver && !observing) {
+        observing = true;
+        readFileObserver(path);
+        observing = false;
+    }
     errno = 0;
     // Non-blocking only for the open itself, so that a pipe without a writer cannot hang us
     // before its type is known.

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include <sys/types.h>
@@ -14,6 +15,10 @@
 // nullptr with errno EISDIR for a directory, EINVAL for anything else that is not a regular file,
 // or the system's errno when the open itself fails.
 std::FILE* openRegularFile(const std::string& path);
+
+// Told the path of every openRegularFile call, whether it succeeds or not, so that a recorded
+// session can list the data files its run read. Calls made by the observer itself are not told.
+void setReadFileObserver(std::function<void(const std::string&)> observer);
 
 // The reason openRegularFile failed, from errno: "is a directory", "is not a regular file" or the
 // system's text.

@@ -8,6 +8,9 @@ class TickSource {
 public:
     virtual ~TickSource() = default;
     virtual uint32_t now() = 0;
+    // The clock as the outputs see it (sound capture, video, progress). Not part of the run: a
+    // recording does not keep it and a replay does not use up a recorded value for it.
+    virtual uint32_t peek() { return now(); }
     // A frame's work is done (after the camera turn, before pacing).
     virtual void frameWorkDone() {}
     // A pacing poll did not end the wait.
@@ -35,6 +38,8 @@ private:
 void setTickSource(TickSource* source);
 TickSource* tickSource();
 uint32_t tickCount();
+// peek() of the source: for outputs only.
+uint32_t outputTickCount();
 
 // Frame timing: dt, in seconds, is measured at the end of a frame and used by the next one.
 struct FrameClock {

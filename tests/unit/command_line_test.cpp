@@ -45,6 +45,34 @@ TEST(CommandLine, RefusesUnknownOptionsAndBadValues)
     }
 }
 
+// A replay takes clock, seed and keys from its session; the video's name picks its codecs.
+TEST(CommandLine, RecordReplayAndVideoOptions)
+{
+    RunOptions o;
+    std::string error;
+    ASSERT_TRUE(parse({"--replay", "s.txt", "--video", "out.WEBM", "--video-fps", "30", "--video-quality", "63"}, o, error))
+        << error;
+    EXPECT_EQ(o.replayFile, "s.txt");
+    EXPECT_EQ(o.videoFps, 30);
+    EXPECT_EQ(o.videoQuality, 63);
+    const struct {
+        std::vector<const char*> args;
+        const char* expect;
+    } bad[] = {{{"--replay", "s.txt", "--seed", "3"}, "--seed cannot be given with it"},
+               {{"--replay", "s.txt", "--keys", "k.txt"}, "--keys cannot be given with it"},
+               {{"--replay", "s.txt", "--record", "r.txt"}, "--record cannot be given with it"},
+               {{"--video", "out.avi"}, "--video needs a file name ending in .mp4, .mkv or .webm, not 'out.avi'"},
+               {{"--video", "out.mp4", "--video-quality", "52"}, "--video-quality for out.mp4 is at most 51, not 52"},
+               {{"--video-fps", "25"}, "--video-fps and --video-quality need --video"},
+               {{"--video", "o.mkv", "--video-fps", "0"}, "--video-fps needs a whole number from 1 to 1000, not '0'"},
+               {{"--record", ""}, "--record needs a file name"}};
+    for (const auto& c : bad) {
+        RunOptions r;
+        EXPECT_FALSE(parse(c.args, r, error)) << c.args[0];
+        EXPECT_NE(error.find(c.expect), std::string::npos) << error;
+    }
+}
+
 TEST(KeyScript, FramesRangesAndComments)
 {
     int64_t frame = 0;

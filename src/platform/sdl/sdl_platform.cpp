@@ -113,6 +113,13 @@ bool SdlKeyboard::escapeDown()
     return SDL_SCANCODE_ESCAPE < count && keys[SDL_SCANCODE_ESCAPE];
 }
 
+bool screenshotKeyDown()
+{
+    int count = 0;
+    const Uint8* keys = SDL_GetKeyboardState(&count);
+    return keys && SDL_SCANCODE_F12 < count && keys[SDL_SCANCODE_F12];
+}
+
 bool SdlMouse::read(int32_t& dx, int32_t& dy, int32_t& wheel, uint8_t buttons[8])
 {
     // The mouse belongs to the program while its window is in front: relative mode hides the

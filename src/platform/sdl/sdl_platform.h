@@ -65,6 +65,9 @@ private:
     const SdlWindow& window_;
 };
 
+// F12, the screenshot key: not one of the game's keys, so not in the keyboard state it reads.
+bool screenshotKeyDown();
+
 // The key code for an SDL scan code, or 0 when the program has no use for it.
 uint8_t keyCodeForScancode(SDL_Scancode scancode);
 

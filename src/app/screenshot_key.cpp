@@ -1,0 +1,67 @@
+#include "app/screenshot_key.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/image/png_writer.h"
+#include "platform/sdl/sdl_platform.h"
+
+bool ScreenshotKey::pressed()
+{
+    const bool down = screenshotKeyDown();
+    const bool press = down && !wasDown_;
+    wasDown_ = down;
+    return press;
+}
+
+bool ScreenshotKey::save(const std::string& folder, const RgbaImage& image, std::string& savedAs, std::string& why)
+{
+    std::vector<uint8_t> png;
+    if (!encodePng(image, png, why)) return false;
+    const std::string dir = folder + "screenshots";
+    if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) {
+        why = "cannot create the folder " + dir + ": " + std::strerror(errno);
+        return false;
+    }
+    struct stat info {};
+    if (stat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        why = dir + " is not a folder";
+        return false;
+    }
+    for (int number = 1; number <= 99999; ++number) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/zentrix-%04d.png", number);
+        const std::string path = dir + name;
+        // O_EXCL: a picture already there, or one made meanwhile, is never overwritten.
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            why = "cannot create screenshot " + path + ": " + std::strerror(errno);
+            return false;
+        }
+        size_t done = 0;
+        while (done < png.size()) {
+            const ssize_t n = ::write(fd, png.data() + done, png.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            done += size_t(n);
+        }
+        const int writeErr = errno;
+        const bool closed = ::close(fd) == 0;
+        if (done < png.size() || !closed) {
+            why = "cannot write screenshot " + path + ": " + std::strerror(done < png.size() ? writeErr : errno);
+            ::unlink(path.c_str());
+            return false;
+        }
+        savedAs = path;
+        return true;
+    }
+    why = "cannot save a screenshot: " + dir + " holds 99999 of them already";
+    return false;
+}

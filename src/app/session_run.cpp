@@ -1,0 +1,256 @@
+#include "app/session_run.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr uint32_t maxRunCount = 100000000;
+
+class RecordingClock : public TickSource {
+public:
+    RecordingClock(std::unique_ptr<TickSource> inner, SessionRecorder& recorder)
+        : inner_(std::move(inner)), recorder_(recorder)
+    {
+    }
+    uint32_t now() override
+    {
+        const uint32_t t = inner_->now();
+        recorder_.tickRead(t);
+        return t;
+    }
+    uint32_t peek() override { return inner_->peek(); }
+    void frameWorkDone() override { inner_->frameWorkDone(); }
+    void pacingPollMissed() override { inner_->pacingPollMissed(); }
+    void sleep(uint32_t ms) override { inner_->sleep(ms); }
+
+private:
+    std::unique_ptr<TickSource> inner_;
+    SessionRecorder& recorder_;
+};
+
+class RecordingKeyboard : public KeyboardSource {
+public:
+    RecordingKeyboard(std::unique_ptr<KeyboardSource> inner, SessionRecorder& recorder)
+        : inner_(std::move(inner)), recorder_(recorder)
+    {
+    }
+    bool read(uint8_t state[256]) override
+    {
+        const bool ok = inner_->read(state);
+        recorder_.keysRead(ok ? state : nullptr);
+        return ok;
+    }
+    bool escapeDown() override
+    {
+        const bool down = inner_->escapeDown();
+        recorder_.escapeTested(down);
+        return down;
+    }
+
+private:
+    std::unique_ptr<KeyboardSource> inner_;
+    SessionRecorder& recorder_;
+};
+
+// Never sleeps: a replay runs as fast as it can draw.
+class ReplayClock : public TickSource {
+public:
+    explicit ReplayClock(SessionReplayer& replayer) : replayer_(replayer) {}
+    uint32_t now() override { return replayer_.nextTick(); }
+    uint32_t peek() override { return replayer_.peekTick(); }
+
+private:
+    SessionReplayer& replayer_;
+};
+
+class ReplayKeyboard : public KeyboardSource {
+public:
+    ReplayKeyboard(SessionReplayer& replayer, std::unique_ptr<KeyboardSource> live)
+        : replayer_(replayer), live_(std::move(live))
+    {
+    }
+    bool read(uint8_t state[256]) override
+    {
+        const SessionFrame* frame = replayer_.currentFrame();
+        if (!frame || !frame->keysRead) return false;
+        std::memset(state, 0, 256);
+        for (uint8_t code : frame->keysDown) state[code] = 0x80;
+        return true;
+    }
+    // The recording's last frame ends the replay as the recording's end did (Escape, a closed
+    // window or its frame limit all let that frame run); a live Escape ends it early.
+    bool escapeDown() override
+    {
+        if (replayer_.onLastFrame() || !replayer_.currentFrame()) return true;
+        return live_ && live_->escapeDown();
+    }
+
+private:
+    SessionReplayer& replayer_;
+    std::unique_ptr<KeyboardSource> live_;
+};
+
+}  // namespace
+
+// ---- Recording ----
+
+bool SessionRecorder::create(const std::string& path) { return file_.open(path, "session file"); }
+
+void SessionRecorder::begin(uint32_t seed)
+{
+    begun_ = true;
+    write(sessionHeader(seed));
+}
+
+std::unique_ptr<TickSource> SessionRecorder::wrapClock(std::unique_ptr<TickSource> clock)
+{
+    return std::make_unique<RecordingClock>(std::move(clock), *this);
+}
+
+std::unique_ptr<KeyboardSource> SessionRecorder::wrapKeyboard(std::unique_ptr<KeyboardSource> keyboard)
+{
+    return std::make_unique<RecordingKeyboard>(std::move(keyboard), *this);
+}
+
+void SessionRecorder::noteFileRead(const std::string& name)
+{
+    if (!begun_ || !filesSeen_.insert(name).second) return;
+    write(sessionDataLine(digestDataFile(name)));
+}
+
+void SessionRecorder::tickRead(uint32_t value)
+{
+    if (!begun_) return;
+    if (!runs_.empty() && runs_.back().value == value && runs_.back().count < maxRunCount)
+        ++runs_.back().count;
+    else
+        runs_.push_back(TickRun{value, 1});
+}
+
+void SessionRecorder::keysRead(const uint8_t* state)
+{
+    keysWereRead_ = state != nullptr;
+    if (state) std::memcpy(keys_, state, sizeof keys_);
+}
+
+void SessionRecorder::write(const std::string& text)
+{
+    if (file_.isOpen()) file_.write(text);
+}
+
+bool SessionRecorder::startUpDone()
+{
+    std::string line = "start";
+    appendTickRuns(line, runs_, 0, runs_.size());
+    runs_.clear();
+    keysWereRead_ = false;
+    write(line + "\n");
+    file_.flush();
+    return !file_.failed();
+}
+
+bool SessionRecorder::frameDone(int64_t index)
+{
+    write(sessionFrameLine(index, keysWereRead_ ? keys_ : nullptr, runs_));
+    runs_.clear();
+    keysWereRead_ = false;
+    file_.flush();
+    return !file_.failed();
+}
+
+bool SessionRecorder::finish(const char* end)
+{
+    if (!file_.isOpen()) return true;
+    if (end && *end) write(std::string("end ") + end + "\n");
+    return file_.close();
+}
+
+// ---- Replay ----
+
+bool SessionReplayer::load(const std::string& path, std::string& error)
+{
+    path_ = path;
+    if (!loadSession(path, session_, error)) return false;
+    enterGroup(-1);
+    return true;
+}
+
+bool SessionReplayer::loadText(const std::string& text, const std::string& name, std::string& error)
+{
+    path_ = name;
+    if (!parseSession(text, name, session_, error)) return false;
+    enterGroup(-1);
+    return true;
+}
+
+std::unique_ptr<TickSource> SessionReplayer::makeClock() { return std::make_unique<ReplayClock>(*this); }
+
+std::unique_ptr<KeyboardSource> SessionReplayer::makeKeyboard(std::unique_ptr<KeyboardSource> live)
+{
+    return std::make_unique<ReplayKeyboard>(*this, std::move(live));
+}
+
+void SessionReplayer::enterGroup(int64_t group)
+{
+    group_ = group;
+    usedInRun_ = 0;
+    if (group < 0) {
+        run_ = 0;
+        runEnd_ = session_.startRuns;
+    } else if (group < frameCount()) {
+        const SessionFrame& f = session_.frames[size_t(group)];
+        run_ = f.firstRun;
+        runEnd_ = f.firstRun + f.runCount;
+    } else {
+        run_ = runEnd_ = 0;
+    }
+}
+
+const SessionFrame* SessionReplayer::currentFrame() const
+{
+    return group_ >= 0 && group_ < frameCount() ? &session_.frames[size_t(group_)] : nullptr;
+}
+
+void SessionReplayer::outOfStep(const std::string& what)
+{
+    if (!error_.empty()) return;
+    const std::string where = group_ < 0 ? "during start-up" : "in frame " + std::to_string(group_);
+    error_ = "the replay of " + path_ + " went out of step with the recording " + where + ": " + what +
+             " (the data folder or the program differs from the recording's)";
+}
+
+uint32_t SessionReplayer::nextTick()
+{
+    if (run_ < runEnd_) {
+        lastTick_ = session_.tickRuns[run_].value;
+        anyTick_ = true;
+        if (++usedInRun_ == session_.tickRuns[run_].count) {
+            ++run_;
+            usedInRun_ = 0;
+        }
+        return lastTick_;
+    }
+    // Past the recorded frames (shut-down) the clock stands still. Inside one the run asked for
+    // more than was recorded: the clock runs on, so that no pacing loop waits for ever.
+    if (group_ >= frameCount()) return lastTick_;
+    outOfStep("it read the clock more often than the recording did");
+    return lastTick_ + ++overshoot_;
+}
+
+uint32_t SessionReplayer::peekTick() const
+{
+    if (anyTick_) return lastTick_ + overshoot_;
+    return run_ < runEnd_ ? session_.tickRuns[run_].value : 0u;
+}
+
+void SessionReplayer::startUpDone()
+{
+    if (run_ < runEnd_) outOfStep("it read the clock less often than the recording did");
+    enterGroup(0);
+}
+
+void SessionReplayer::frameDone()
+{
+    if (run_ < runEnd_) outOfStep("it read the clock less often than the recording did");
+    enterGroup(group_ + 1);
+}

@@ -1,0 +1,110 @@
+#include "app/video_out.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "app/audio_out.h"
+
+bool VideoOut::create(const std::string& path, const VideoEncoderSettings& settings, std::string& why)
+{
+    encoder_ = std::make_unique<VideoEncoder>();
+    path_ = path;
+    temporary_.clear();
+    struct stat existing {};
+    if (lstat(path.c_str(), &existing) == 0) {
+        // A video is written with seeks back to its header: a regular file or nothing.
+        if (!S_ISREG(existing.st_mode)) {
+            why = "cannot create video " + path + ": it exists and is not a regular file";
+            encoder_.reset();
+            return false;
+        }
+        const size_t slash = path.rfind('/');
+        const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+        // Ends in the same extension, which picks the container.
+        const std::string extension = path.substr(path.rfind('.'));
+        std::string name = folder + "." + path.substr(slash == std::string::npos ? 0 : slash + 1) + ".zentrix-XXXXXX" + extension;
+        const int fd = mkstemps(name.data(), static_cast<int>(extension.size()));
+        if (fd < 0) {
+            why = "cannot create video " + path + ": " + std::strerror(errno);
+            encoder_.reset();
+            return false;
+        }
+        ::close(fd);
+        temporary_ = name;
+        existingMode_ = existing.st_mode & 07777;
+    }
+    created_ = encoder_->create(temporary_.empty() ? path : temporary_, settings, why);
+    if (!created_) {
+        encoder_.reset();
+        if (!temporary_.empty()) ::unlink(temporary_.c_str());
+        // The encoder names the file it was given; the user knows the one asked for.
+        if (!temporary_.empty()) why = "cannot create video " + path + ": the hidden file beside it cannot be written";
+    }
+    return created_;
+}
+
+bool VideoOut::named(bool ok, std::string& why) const
+{
+    // The encoder names the file it writes; the user asked for path_.
+    const size_t at = temporary_.empty() ? std::string::npos : why.find(temporary_);
+    if (!ok && at != std::string::npos) why.replace(at, temporary_.size(), path_);
+    return ok;
+}
+
+int64_t VideoOut::elapsed(uint32_t tick)
+{
+    // Differences modulo 2^32, so a run across the tick counter's wrap keeps its length.
+    elapsedMs_ += static_cast<uint32_t>(tick - lastTick_);
+    lastTick_ = tick;
+    return elapsedMs_;
+}
+
+bool VideoOut::frame(const RgbaImage& image, uint32_t tick, std::string& why)
+{
+    if (!created_ || finished_) return true;
+    if (!started_) {
+        started_ = true;
+        firstTick_ = lastTick_ = tick;
+        firstSample_ = uint64_t(tick) * AudioOut::rate / 1000;
+    }
+    return named(encoder_->addPicture(image.pixels.data(), image.width, image.height, elapsed(tick), why), why);
+}
+
+bool VideoOut::sound(const int16_t* samples, size_t frames, uint64_t firstSample, std::string& why)
+{
+    if (!created_ || finished_ || !started_) return true;
+    const uint64_t end = firstSample + frames;
+    if (end <= firstSample_) return true;
+    const uint64_t skip = firstSample_ > firstSample ? firstSample_ - firstSample : 0;
+    return named(encoder_->addSound(samples + skip * 2, static_cast<size_t>(frames - skip), why), why);
+}
+
+bool VideoOut::finish(uint32_t endTick, std::string& why)
+{
+    if (!created_ || finished_) return true;
+    finished_ = true;
+    const int64_t end = started_ ? elapsed(endTick) : 0;
+    if (!named(encoder_->finish(end, why), why)) return false;
+    if (temporary_.empty()) return true;
+    if (::chmod(temporary_.c_str(), existingMode_) != 0 || std::rename(temporary_.c_str(), path_.c_str()) != 0) {
+        why = "cannot write video " + path_ + ": it cannot replace the file there: " + std::strerror(errno);
+        return false;
+    }
+    temporary_.clear();
+    return true;
+}
+
+void VideoOut::discard()
+{
+    if (!created_) return;
+    encoder_.reset();
+    created_ = false;
+    std::error_code ec;
+    std::filesystem::remove(temporary_.empty() ? path_ : temporary_, ec);
+    temporary_.clear();
+}
