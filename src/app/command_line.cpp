@@ -70,6 +70,27 @@ const char* usageText()
            "Exit status: 0 normal end, 1 a data or configuration problem, 2 a bad command line.\n";
 }
 
+namespace {
+
+// Options that each read well but cannot be given together.
+bool checkCombinations(const RunOptions& o, std::string& error)
+{
+    if (!o.replayFile.empty()) {
+        // A replay takes its clock, seed and keys from the session.
+        const char* clash = !o.recordFile.empty() ? "--record" : o.fixedStepMs >= 0 ? "--fixed-step"
+                            : o.seedGiven ? "--seed" : !o.keysFile.empty() ? "--keys" : nullptr;
+        if (clash) { error = std::string("--replay takes the clock, the seed and the keys from the session; ") + clash + " cannot be given with it"; return false; }
+    }
+    if (o.videoFile.empty() && (o.videoFps > 0 || o.videoQuality >= 0)) { error = "--video-fps and --video-quality need --video"; return false; }
+    if (!o.videoFile.empty() && o.videoQuality > VideoEncoder::maxQuality(o.videoFile)) {
+        error = "--video-quality for " + o.videoFile + " is at most " + std::to_string(VideoEncoder::maxQuality(o.videoFile)) + ", not " + std::to_string(o.videoQuality);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool parseCommandLine(int argc, const char* const* argv, RunOptions& o, std::string& error)
 {
     for (int i = 1; i < argc; ++i) {
@@ -141,16 +162,5 @@ bool parseCommandLine(int argc, const char* const* argv, RunOptions& o, std::str
             return false;
         }
     }
-    if (!o.replayFile.empty()) {
-        // A replay takes its clock, seed and keys from the session.
-        const char* clash = !o.recordFile.empty() ? "--record" : o.fixedStepMs >= 0 ? "--fixed-step"
-                            : o.seedGiven ? "--seed" : !o.keysFile.empty() ? "--keys" : nullptr;
-        if (clash) { error = std::string("--replay takes the clock, the seed and the keys from the session; ") + clash + " cannot be given with it"; return false; }
-    }
-    if (o.videoFile.empty() && (o.videoFps > 0 || o.videoQuality >= 0)) { error = "--video-fps and --video-quality need --video"; return false; }
-    if (!o.videoFile.empty() && o.videoQuality > VideoEncoder::maxQuality(o.videoFile)) {
-        error = "--video-quality for " + o.videoFile + " is at most " + std::to_string(VideoEncoder::maxQuality(o.videoFile)) + ", not " + std::to_string(o.videoQuality);
-        return false;
-    }
-    return true;
+    return checkCombinations(o, error);
 }

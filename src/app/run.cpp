@@ -6,6 +6,8 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include <unistd.h>
 
@@ -63,244 +65,320 @@ struct SoundEngineScope {
     ~SoundEngineScope() { setSoundEngine(nullptr); }
 };
 
-}  // namespace
+// A run ends early with this status unless a step returns carryOn.
+constexpr int carryOn = -1;
 
-int runApplication(const RunOptions& options)
-{
-    const std::string keysFile = absolutePath(options.keysFile);
-    const std::string traceFile = absolutePath(options.traceFile);
-    const std::string screenshotFile = absolutePath(options.screenshotFile);
-    const std::string audioOutFile = absolutePath(options.audioOutFile);
-    RunOptions absolute = options;
-    absolute.keysFile = keysFile;
-    absolute.recordFile = absolutePath(options.recordFile);
-    absolute.replayFile = absolutePath(options.replayFile);
-    absolute.videoFile = absolutePath(options.videoFile);
+// Everything one run holds. Members are made in the order of the start-up sequence and go in the
+// reverse order, as locals of one long function would; the guards are made only once what they
+// guard exists.
+struct Run {
+    explicit Run(const RunOptions& o) : options(o) {}
+    Run(const Run&) = delete;
+    Run& operator=(const Run&) = delete;
+
+    const RunOptions& options;
+    std::string keysFile, traceFile, screenshotFile, audioOutFile;
+    RunOptions absolute;  // the options with every path made absolute
     RunExtras extras;
-    {
-        std::string error;
-        int status = 1;
-        if (!extras.load(absolute, error, status)) {
-            std::fprintf(stderr, "zentrix: %s\n", error.c_str());
-            return status;
-        }
-    }
-
     std::unique_ptr<ScriptedKeyboard> script;
-    if (!keysFile.empty()) {
-        script = std::make_unique<ScriptedKeyboard>([] { return frameIndex; });
-        std::string error;
-        if (!script->load(keysFile, error)) {
+
+    // Every return after the outputs exist ends the session and the video, so that a failed run
+    // leaves no video.
+    bool runOk = false;
+    const char* endReason = "error";
+    struct FinishExtras {
+        explicit FinishExtras(Run& r) : run(r) {}
+        FinishExtras(const FinishExtras&) = delete;  // a copy going out of scope would end the session
+        Run& run;
+        ~FinishExtras()
+        {
+            std::string ignored;
+            if (!run.runOk) run.extras.finish(run.endReason, false, ignored);
+        }
+    };
+    std::optional<FinishExtras> finishExtras;
+    TraceWriter trace;
+    OutputFile screenshot;
+    bool screenshotWritten = false;
+    // A run that ends before its last frame leaves no empty picture behind, and an existing file
+    // as it was.
+    struct DiscardUnwritten {
+        explicit DiscardUnwritten(Run& r) : run(r) {}
+        DiscardUnwritten(const DiscardUnwritten&) = delete;
+        Run& run;
+        ~DiscardUnwritten()
+        {
+            if (!run.screenshotWritten) run.screenshot.discard();
+        }
+    };
+    std::optional<DiscardUnwritten> discardUnwritten;
+
+    std::unique_ptr<OpenAlEngine> audioEngine;
+    AudioOut audioOut;
+    std::optional<SoundEngineScope> soundScope;
+    PictureReaderScope pictures;
+    std::unique_ptr<TickSource> clock;
+    SdlVideo video;
+    SdlWindow window;
+    // The first output that fails ends the run: what follows could not be kept anyway.
+    std::string outputError;
+    bool windowClosed = false;
+};
+
+// The paths of the command line made absolute, and the session or video the run reads or makes.
+int resolveInputs(Run& run)
+{
+    const RunOptions& options = run.options;
+    run.keysFile = absolutePath(options.keysFile);
+    run.traceFile = absolutePath(options.traceFile);
+    run.screenshotFile = absolutePath(options.screenshotFile);
+    run.audioOutFile = absolutePath(options.audioOutFile);
+    run.absolute = options;
+    run.absolute.keysFile = run.keysFile;
+    run.absolute.recordFile = absolutePath(options.recordFile);
+    run.absolute.replayFile = absolutePath(options.replayFile);
+    run.absolute.videoFile = absolutePath(options.videoFile);
+    std::string error;
+    int status = 1;
+    if (!run.extras.load(run.absolute, error, status)) {
+        std::fprintf(stderr, "zentrix: %s\n", error.c_str());
+        return status;
+    }
+    if (!run.keysFile.empty()) {
+        run.script = std::make_unique<ScriptedKeyboard>([] { return frameIndex; });
+        if (!run.script->load(run.keysFile, error)) {
             std::fprintf(stderr, "zentrix: %s\n", error.c_str());
             return 2;
         }
     }
     std::string dataDir = options.dataDir;
-    if (std::string error; !chooseDataFolder(dataDir, error)) return fail(error);
+    if (!chooseDataFolder(dataDir, error)) return fail(error);
     if (!dataDir.empty() && chdir(dataDir.c_str()) != 0)
         return fail("cannot enter the data folder " + dataDir + ": " + std::strerror(errno));
+    return carryOn;
+}
 
-    // An output that is an input would replace what the run reads; two outputs on one file would
-    // mix. Both are mistakes on the command line.
-    {
-        std::vector<RunFile> outputs;
-        if (!traceFile.empty()) outputs.push_back({traceFile, "--trace " + options.traceFile});
-        if (!screenshotFile.empty()) outputs.push_back({screenshotFile, "--screenshot " + options.screenshotFile});
-        if (!audioOutFile.empty()) outputs.push_back({audioOutFile, "--audio-out " + options.audioOutFile});
-        if (!absolute.recordFile.empty()) outputs.push_back({absolute.recordFile, "--record " + options.recordFile});
-        if (!absolute.videoFile.empty()) outputs.push_back({absolute.videoFile, "--video " + options.videoFile});
-        outputs.push_back({logFileName, std::string("the log ") + logFileName});
-        std::vector<RunFile> inputs = dataFolderInputs();
-        if (!keysFile.empty()) inputs.push_back({keysFile, "the key script " + options.keysFile});
-        if (!absolute.replayFile.empty()) inputs.push_back({absolute.replayFile, "the session " + options.replayFile});
-        std::string error;
-        if (!checkOutputsAgainstInputs(outputs, inputs, error)) {
-            std::fprintf(stderr, "zentrix: %s\n", error.c_str());
-            return 2;
-        }
+// An output that is an input would replace what the run reads; two outputs on one file would
+// mix. Both are mistakes on the command line.
+int checkOutputClashes(const Run& run)
+{
+    const RunOptions& options = run.options;
+    std::vector<RunFile> outputs;
+    if (!run.traceFile.empty()) outputs.push_back({run.traceFile, "--trace " + options.traceFile});
+    if (!run.screenshotFile.empty()) outputs.push_back({run.screenshotFile, "--screenshot " + options.screenshotFile});
+    if (!run.audioOutFile.empty()) outputs.push_back({run.audioOutFile, "--audio-out " + options.audioOutFile});
+    if (!run.absolute.recordFile.empty()) outputs.push_back({run.absolute.recordFile, "--record " + options.recordFile});
+    if (!run.absolute.videoFile.empty()) outputs.push_back({run.absolute.videoFile, "--video " + options.videoFile});
+    outputs.push_back({logFileName, std::string("the log ") + logFileName});
+    std::vector<RunFile> inputs = dataFolderInputs();
+    if (!run.keysFile.empty()) inputs.push_back({run.keysFile, "the key script " + options.keysFile});
+    if (!run.absolute.replayFile.empty())
+        inputs.push_back({run.absolute.replayFile, "the session " + options.replayFile});
+    std::string error;
+    if (!checkOutputsAgainstInputs(outputs, inputs, error)) {
+        std::fprintf(stderr, "zentrix: %s\n", error.c_str());
+        return 2;
     }
+    return carryOn;
+}
+
+// Output files are created before any work, so a bad path fails at once.
+int openOutputs(Run& run)
+{
     // A reader that goes away turns into a failed write with its own message, not a silent death.
     std::signal(SIGPIPE, SIG_IGN);
-
-    // Output files are created before any work, so a bad path fails at once.
-    {
-        std::string error;
-        if (!extras.prepare(error)) {
-            extras.finish("error", false, error);
-            return fail(error);
-        }
+    std::string error;
+    if (!run.extras.prepare(error)) {
+        run.extras.finish("error", false, error);
+        return fail(error);
     }
-    // Every later return ends the session and the video, so that a failed run leaves no video.
-    bool runOk = false;
-    const char* endReason = "error";
-    struct FinishExtras {
-        RunExtras& extras;
-        bool& ok;
-        const char*& reason;
-        ~FinishExtras()
-        {
-            std::string ignored;
-            if (!ok) extras.finish(reason, false, ignored);
-        }
-    } finishExtras{extras, runOk, endReason};
-    TraceWriter trace;
-    if (!traceFile.empty()) {
-        std::string error;
-        if (!trace.open(traceFile, error)) return fail(error);
-    }
-    OutputFile screenshot;
-    if (!screenshotFile.empty() && !screenshot.open(screenshotFile, "screenshot")) return fail(screenshot.error());
-    bool screenshotWritten = false;
-    // A run that ends before its last frame leaves no empty picture behind, and an existing file
-    // as it was.
-    struct DiscardUnwritten {
-        OutputFile& file;
-        const bool& written;
-        ~DiscardUnwritten()
-        {
-            if (!written) file.discard();
-        }
-    } discardUnwritten{screenshot, screenshotWritten};
+    run.finishExtras.emplace(run);
+    if (!run.traceFile.empty() && !run.trace.open(run.traceFile, error)) return fail(error);
+    if (!run.screenshotFile.empty() && !run.screenshot.open(run.screenshotFile, "screenshot"))
+        return fail(run.screenshot.error());
+    run.discardUnwritten.emplace(run);
+    return carryOn;
+}
 
-    // Sound goes to the sound device, or with --audio-out through the loopback mixer into a file;
-    // a headless run without a file stays silent.
-    std::unique_ptr<OpenAlEngine> audioEngine;
-    AudioOut audioOut;
+// Sound goes to the sound device, or with --audio-out through the loopback mixer into a file;
+// a headless run without a file stays silent.
+int startSound(Run& run)
+{
     std::string silentReason;
-    if (!audioOutFile.empty() || extras.wantsLoopback(options.headless)) {
-        audioEngine = std::make_unique<OpenAlEngine>(OpenAlEngine::Output::Loopback);
-        OpenAlEngine* engine = audioEngine.get();
+    if (!run.audioOutFile.empty() || run.extras.wantsLoopback(run.options.headless)) {
+        run.audioEngine = std::make_unique<OpenAlEngine>(OpenAlEngine::Output::Loopback);
+        OpenAlEngine* engine = run.audioEngine.get();
         std::string error;
         auto render = [engine](int16_t* out, size_t frames) { engine->render(out, frames); };
-        if (!audioOutFile.empty() && !audioOut.open(audioOutFile, render, error)) return fail(error);
-        audioOut.setRenderer(render);
-        extras.attachSound(audioOut);
-    } else if (!options.headless) {
-        audioEngine = std::make_unique<OpenAlEngine>(OpenAlEngine::Output::Device);
+        if (!run.audioOutFile.empty() && !run.audioOut.open(run.audioOutFile, render, error)) return fail(error);
+        run.audioOut.setRenderer(render);
+        run.extras.attachSound(run.audioOut);
+    } else if (!run.options.headless) {
+        run.audioEngine = std::make_unique<OpenAlEngine>(OpenAlEngine::Output::Device);
     } else {
         silentReason = "no sound in a headless run without --audio-out";
     }
-    SoundEngineScope soundScope(audioEngine.get(), silentReason);
-    PictureReaderScope pictures;
+    run.soundScope.emplace(run.audioEngine.get(), silentReason);
+    return carryOn;
+}
 
-    std::unique_ptr<TickSource> clock;
+// The clock, the fonts, the random seed, the resolution settings and the window, in the order
+// the program loads them.
+int startPlatform(Run& run)
+{
+    const RunOptions& options = run.options;
     if (options.fixedStepMs >= 0)
-        clock = std::make_unique<VirtualClock>(static_cast<uint32_t>(options.fixedStepMs));
+        run.clock = std::make_unique<VirtualClock>(static_cast<uint32_t>(options.fixedStepMs));
     else
-        clock = std::make_unique<SystemClock>();
-    clock = extras.clock(std::move(clock));
+        run.clock = std::make_unique<SystemClock>();
+    run.clock = run.extras.clock(std::move(run.clock));
 
-    SdlVideo video;
     std::string error;
-    if (!video.start(options.headless, error)) return fail(error);
+    if (!run.video.start(options.headless, error)) return fail(error);
     // The fonts exist before the window, as the program loads; their glyphs come with the device.
     setGlyphRasterizerFactory(createFreeTypeRasterizer);
     createFonts();
-    setTickSource(clock.get());
+    setTickSource(run.clock.get());
     // A virtual clock stands at 0, so fixed-step runs stay reproducible; otherwise the time since
     // boot makes every run's water and stars different.
     if (options.seedGiven)
-        seedRandom(extras.seed(options.seed));
+        seedRandom(run.extras.seed(options.seed));
     else
-        seedRandom(extras.seed(options.fixedStepMs >= 0 ? 0u : bootMilliseconds()));
+        seedRandom(run.extras.seed(options.fixedStepMs >= 0 ? 0u : bootMilliseconds()));
 
     if (!loadResolutionSettings()) {
         shutDown();
         return fail(fatalErrorMessage());
     }
     setGlWindowAttributes();
-    SdlWindow window;
-    if (!window.create("My Zentrix", appSettings.screenWidth, appSettings.screenHeight, appSettings.fullScreen != 0,
-                       options.headless, error))
+    if (!run.window.create("My Zentrix", appSettings.screenWidth, appSettings.screenHeight,
+                           appSettings.fullScreen != 0, options.headless, error))
         return fail(error);
-
-    SDL_Window* handle = window.handle();
+    SDL_Window* handle = run.window.handle();
     mainWindow = handle;
     const bool headless = options.headless;
     setGraphicsSystemFactory([handle, headless] { return createGlGraphicsSystem(handle, headless); });
+    return carryOn;
+}
 
+bool lastFrameOf(int64_t frameLimit) { return frameLimit >= 0 && frameIndex + 1 >= frameLimit; }
+
+// Keeps the first output failure and ends the run after this frame.
+void outputFailed(Run& run, const std::string& why)
+{
+    if (!run.outputError.empty()) return;
+    run.outputError = why;
+    requestClose();
+}
+
+// The last frame that runs goes to the screenshot, read back before it is presented.
+void takeScreenshot(Run& run)
+{
+    if (!run.screenshot.isOpen() || !run.outputError.empty() || !graphicsDevice) return;
+    RgbaImage image;
+    std::string why;
+    if (!graphicsDevice->readBackBuffer(image))
+        run.outputError = "cannot read the back buffer for the screenshot " + run.screenshotFile;
+    else if (!writePng(run.screenshot, image, why))
+        run.outputError = why;
+    else
+        run.screenshotWritten = true;
+}
+
+// What the lifecycle asks of the platform and of the outputs.
+void installHooks(Run& run)
+{
+    SDL_Window* handle = run.window.handle();
     appHooks.messageBox = [handle](const char* text) {
         std::fprintf(stderr, "zentrix: %s\n", text);
         showSdlMessageBox(handle, text);
     };
-    appHooks.createInput = [&]() -> int {
+    appHooks.createInput = [&run]() -> int {
         std::unique_ptr<KeyboardSource> keyboard;
-        if (script)
-            keyboard = std::move(script);
+        if (run.script)
+            keyboard = std::move(run.script);
         else
-            keyboard = std::make_unique<SdlKeyboard>(window);
-        keyboard = extras.keyboard(std::move(keyboard));
-        return createInput(std::move(keyboard), std::make_unique<SdlMouse>(window));
+            keyboard = std::make_unique<SdlKeyboard>(run.window);
+        keyboard = run.extras.keyboard(std::move(keyboard));
+        return createInput(std::move(keyboard), std::make_unique<SdlMouse>(run.window));
     };
-    const int64_t frameLimit = options.frames;
-    // The first output that fails ends the run: what follows could not be kept anyway.
-    std::string outputError;
-    appHooks.afterFrame = [&trace, &audioOut, &outputError, &extras, frameLimit] {
-        if (!trace.writeRow() && outputError.empty()) {
-            outputError = trace.error();
-            requestClose();
-        }
+    const int64_t frameLimit = run.options.frames;
+    appHooks.afterFrame = [&run, frameLimit] {
+        if (!run.trace.writeRow()) outputFailed(run, run.trace.error());
         std::string why;
-        if (!audioOut.advanceTo(outputTickCount(), why) && outputError.empty()) {
-            outputError = why;
-            requestClose();
-        }
-        if (!extras.afterFrame(frameLimit, why) && outputError.empty()) {
-            outputError = why;
-            requestClose();
-        }
-        if (frameLimit >= 0 && frameIndex + 1 >= frameLimit) requestClose();
+        if (!run.audioOut.advanceTo(outputTickCount(), why)) outputFailed(run, why);
+        if (!run.extras.afterFrame(frameLimit, why)) outputFailed(run, why);
+        if (lastFrameOf(frameLimit)) requestClose();
     };
-    appHooks.beforePresent = [&] {
+    appHooks.beforePresent = [&run, frameLimit] {
         std::string why;
-        if (outputError.empty() && !extras.beforePresent(!headless, why)) {
-            outputError = why;
-            requestClose();
-        }
-        const bool lastFrame = quitPosted() || (frameLimit >= 0 && frameIndex + 1 >= frameLimit);
-        if (!screenshot.isOpen() || !lastFrame || !graphicsDevice || !outputError.empty()) return;
-        RgbaImage image;
-        if (!graphicsDevice->readBackBuffer(image))
-            outputError = "cannot read the back buffer for the screenshot " + screenshotFile;
-        else if (!writePng(screenshot, image, why))
-            outputError = why;
-        else
-            screenshotWritten = true;
+        if (run.outputError.empty() && !run.extras.beforePresent(!run.options.headless, why)) outputFailed(run, why);
+        if (quitPosted() || lastFrameOf(frameLimit)) takeScreenshot(run);
     };
+}
 
-    if (frameLimit == 0 || extras.frameTotal(frameLimit) == 0) requestClose();
+// Start-up, then one window event and one frame per pass until a close.
+int runFrames(Run& run)
+{
+    const int64_t frameLimit = run.options.frames;
+    if (frameLimit == 0 || run.extras.frameTotal(frameLimit) == 0) requestClose();
     // The time before the sound starts is silence, so that the file lines up with the clock.
-    if (!audioOut.advanceTo(outputTickCount(), error)) return fail(error);
+    std::string error;
+    if (!run.audioOut.advanceTo(outputTickCount(), error)) return fail(error);
     setActivity("starting up");
     if (!startUp() && fatalErrorPending()) {
         shutDown();
         return fail(fatalErrorMessage());
     }
-    if (!extras.startUpDone(error)) {
+    if (!run.extras.startUpDone(error)) {
         shutDown();
         return fail(error);
     }
     setActivity("running");
-    // One window event per pass, then one frame; a close leaves the loop on the next pass.
-    bool windowClosed = false;
     while (!quitPosted()) {
         if (pollOneEvent()) {
-            windowClosed = true;
+            run.windowClosed = true;
             requestClose();
         }
         loopTick();
     }
+    return carryOn;
+}
+
+// Shut-down, then every output closed; the first failure decides the status.
+int finishRun(Run& run)
+{
     setActivity("shutting down");
     shutDown();
-    endReason = !outputError.empty() ? "error" : windowClosed ? "close" : frameLimit >= 0 && frameIndex >= frameLimit ? "frames" : "escape";
-    if (!trace.close() && outputError.empty()) outputError = trace.error();
-    if (screenshotWritten && !screenshot.close() && outputError.empty()) outputError = screenshot.error();
-    if (!audioOut.close(error) && outputError.empty()) outputError = error;
-    runOk = true;
-    if (!extras.finish(endReason, outputError.empty(), error) && outputError.empty()) outputError = error;
+    const int64_t frameLimit = run.options.frames;
+    std::string& outputError = run.outputError;
+    run.endReason = !outputError.empty()                           ? "error"
+                    : run.windowClosed                             ? "close"
+                    : frameLimit >= 0 && frameIndex >= frameLimit ? "frames"
+                                                                   : "escape";
+    std::string error;
+    if (!run.trace.close() && outputError.empty()) outputError = run.trace.error();
+    if (run.screenshotWritten && !run.screenshot.close() && outputError.empty()) outputError = run.screenshot.error();
+    if (!run.audioOut.close(error) && outputError.empty()) outputError = error;
+    run.runOk = true;
+    if (!run.extras.finish(run.endReason, outputError.empty(), error) && outputError.empty()) outputError = error;
     mainWindow = nullptr;
     appHooks = AppHooks{};
     setTickSource(nullptr);
     if (!outputError.empty()) return fail(outputError);
     return 0;
+}
+
+}  // namespace
+
+int runApplication(const RunOptions& options)
+{
+    Run run(options);
+    for (int (*step)(Run&) : {resolveInputs, +[](Run& r) { return checkOutputClashes(r); }, openOutputs, startSound,
+                              startPlatform}) {
+        if (const int status = step(run); status != carryOn) return status;
+    }
+    installHooks(run);
+    if (const int status = runFrames(run); status != carryOn) return status;
+    return finishRun(run);
 }
