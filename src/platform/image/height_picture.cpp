@@ -1,20 +1,14 @@
 #include "platform/image/height_picture.h"
 
-#include <cerrno>
 #include <csetjmp>
 #include <cstring>
 #include <memory>
 
 #include <png.h>
-#include <sys/stat.h>
 
-#include "base/checked_file.h"
 #include "platform/image/image_loader.h"
 
 namespace {
-
-// Larger than any picture of maxImageSide texels a side could need to be.
-constexpr int64_t maxPictureFileBytes = int64_t(512) << 20;
 
 uint16_t luminance(uint32_t red, uint32_t green, uint32_t blue)
 {
@@ -173,22 +167,8 @@ bool decodeHeightPicture(const uint8_t* bytes, size_t size, HeightPicture& out, 
 
 bool loadHeightPicture(const std::string& path, HeightPicture& out, std::string& error)
 {
-    std::FILE* opened = openRegularFile(path);
-    if (!opened) {
-        error = openFailureReason(errno);
-        return false;
-    }
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(opened, std::fclose);
-    struct stat info {};
-    if (fstat(fileno(file.get()), &info) != 0 || info.st_size > maxPictureFileBytes) {
-        error = "the file is larger than " + std::to_string(maxPictureFileBytes >> 20) + " MiB, too large for a picture";
-        return false;
-    }
-    std::vector<uint8_t> bytes(size_t(info.st_size));
-    const size_t length = bytes.empty() ? 0 : std::fread(bytes.data(), 1, bytes.size(), file.get());
-    if (std::ferror(file.get())) {
-        error = errno ? std::strerror(errno) : "read error";
-        return false;
-    }
+    PageBlock bytes;
+    size_t length = 0;
+    if (!readPictureFile(path, bytes, length, error)) return false;
     return decodeHeightPicture(bytes.data(), length, out, error);
 }

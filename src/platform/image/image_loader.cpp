@@ -78,45 +78,6 @@ private:
     int saved_ = -1;
 };
 
-// Larger than any picture of maxImageSide texels a side could need to be.
-constexpr int64_t maxImageFileBytes = int64_t(512) << 20;
-
-bool readWholeFile(const std::string& path, PageBlock& bytes, size_t& length, std::string& error)
-{
-    std::FILE* opened = openRegularFile(path);
-    if (!opened) {
-        error = openFailureReason(errno);
-        return false;
-    }
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(opened, std::fclose);
-    struct stat info {};
-    if (fstat(fileno(file.get()), &info) == 0 && info.st_size > maxImageFileBytes) {
-        error = "the file is larger than " + std::to_string(maxImageFileBytes >> 20) + " MiB, too large for a picture";
-        return false;
-    }
-    // Read in place into room for the whole file and one byte more, which shows whether the file
-    // has grown since its size was taken: growing the buffer chunk by chunk would copy a picture
-    // of megabytes several times over.
-    length = 0;
-    bytes = PageBlock(size_t(std::max<off_t>(info.st_size, 0)) + 1);
-    for (;;) {
-        length += std::fread(bytes.data() + length, 1, bytes.size() - length, file.get());
-        if (length < bytes.size()) break;
-        if (int64_t(length) > maxImageFileBytes) {
-            error = "the file is too large for a picture";
-            return false;
-        }
-        PageBlock larger(std::min(bytes.size() * 2, size_t(maxImageFileBytes) + 2));
-        std::memcpy(larger.data(), bytes.data(), length);
-        bytes = std::move(larger);
-    }
-    if (std::ferror(file.get())) {
-        error = errno ? std::strerror(errno) : "read error";
-        return false;
-    }
-    return true;
-}
-
 const char* typeName(ImageFileType type)
 {
     switch (type) {
@@ -225,6 +186,45 @@ bool bmpHeaderSize(const uint8_t* bytes, size_t size, int64_t& width, int64_t& h
 
 
 }  // namespace
+
+// Larger than any picture of maxImageSide texels a side could need to be.
+constexpr int64_t maxImageFileBytes = int64_t(512) << 20;
+
+bool readPictureFile(const std::string& path, PageBlock& bytes, size_t& length, std::string& error)
+{
+    std::FILE* opened = openRegularFile(path);
+    if (!opened) {
+        error = openFailureReason(errno);
+        return false;
+    }
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(opened, std::fclose);
+    struct stat info {};
+    if (fstat(fileno(file.get()), &info) == 0 && info.st_size > maxImageFileBytes) {
+        error = "the file is larger than " + std::to_string(maxImageFileBytes >> 20) + " MiB, too large for a picture";
+        return false;
+    }
+    // Read in place into room for the whole file and one byte more, which shows whether the file
+    // has grown since its size was taken: growing the buffer chunk by chunk would copy a picture
+    // of megabytes several times over.
+    length = 0;
+    bytes = PageBlock(size_t(std::max<off_t>(info.st_size, 0)) + 1);
+    for (;;) {
+        length += std::fread(bytes.data() + length, 1, bytes.size() - length, file.get());
+        if (length < bytes.size()) break;
+        if (int64_t(length) > maxImageFileBytes) {
+            error = "the file is too large for a picture";
+            return false;
+        }
+        PageBlock larger(std::min(bytes.size() * 2, size_t(maxImageFileBytes) + 2));
+        std::memcpy(larger.data(), bytes.data(), length);
+        bytes = std::move(larger);
+    }
+    if (std::ferror(file.get())) {
+        error = errno ? std::strerror(errno) : "read error";
+        return false;
+    }
+    return true;
+}
 
 ImageFileType imageFileType(const uint8_t* bytes, size_t size)
 {
@@ -479,7 +479,7 @@ bool loadImageFile(const std::string& path, DecodedImage& out, std::string& erro
 {
     PageBlock bytes;
     size_t length = 0;
-    if (!readWholeFile(path, bytes, length, error)) return false;
+    if (!readPictureFile(path, bytes, length, error)) return false;
     return ImageDecoder::decode(bytes.data(), length, &bytes, out, error, decodedType);
 }
 

@@ -13,6 +13,10 @@
 #include "textures/argb_image.h"
 #include "textures/picture.h"
 
+// The bytes of a picture file, read whole into bytes (length of them are the file's). Only regular
+// files of at most 512 MiB are read; false with error saying why otherwise.
+bool readPictureFile(const std::string& path, PageBlock& bytes, size_t& length, std::string& error);
+
 enum class ImageFileType { Unknown, Bmp, Jpeg, Png };
 
 // The type a file's first bytes announce; Unknown for anything but BMP, JPEG and PNG.
