@@ -10,7 +10,6 @@
 class ProgressLine {
 public:
     ProgressLine();
-    void setEnabled(bool on) { enabled_ = on; }
     // total -1: not known.
     void update(int64_t framesDone, int64_t total);
     void clear();

@@ -24,7 +24,6 @@ public:
     // session and video files are created.
     bool prepare(std::string& error);
 
-    bool replaying() const { return replaying_; }
     // The frames the run will have, where known (-1 not).
     int64_t frameTotal(int64_t frameLimit) const;
     // The loopback mixer is wanted for the video's sound, and by a headless recording or replay:

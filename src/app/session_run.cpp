@@ -42,9 +42,7 @@ public:
     }
     bool escapeDown() override
     {
-        const bool down = inner_->escapeDown();
-        recorder_.escapeTested(down);
-        return down;
+        return inner_->escapeDown();
     }
 
 private:

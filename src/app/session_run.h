@@ -30,20 +30,16 @@ public:
     bool frameDone(int64_t index);
     // The end line (escape, close, frames, error), then the close.
     bool finish(const char* end);
-    // Escape was seen down by the main loop's test.
-    bool escapeSeen() const { return escapeSeen_; }
     const std::string& error() const { return file_.error(); }
 
     // Called by the wrappers.
     void tickRead(uint32_t value);
     void keysRead(const uint8_t* state);
-    void escapeTested(bool down) { escapeSeen_ = escapeSeen_ || down; }
 
 private:
     void write(const std::string& text);
     OutputFile file_;
     bool begun_ = false;
-    bool escapeSeen_ = false;
     std::set<std::string> filesSeen_;
     std::vector<TickRun> runs_;
     bool keysWereRead_ = false;
