@@ -219,6 +219,14 @@ const Matrix4& GraphicsDevice::transform(uint32_t type) const
     return world_;
 }
 
+void GraphicsDevice::drawIndexedRanges(uint32_t primitiveType, int baseVertex, uint32_t minIndex, uint32_t numVertices,
+                                       const IndexRange* ranges, size_t rangeCount)
+{
+    for (size_t i = 0; i < rangeCount; ++i)
+        drawIndexedPrimitive(primitiveType, baseVertex, minIndex, numVertices, ranges[i].startIndex,
+                             ranges[i].primitiveCount);
+}
+
 void GraphicsDevice::setRenderState(uint32_t state, uint32_t value)
 {
     if (state >= renderStateCount) return;

@@ -320,6 +320,12 @@ private:
     std::vector<Entry> entries_;
 };
 
+// A run of the bound index buffer: where it starts and how many primitives it holds.
+struct IndexRange {
+    uint32_t startIndex;
+    uint32_t primitiveCount;
+};
+
 // ---- The device ----
 
 class GraphicsDevice {
@@ -348,6 +354,10 @@ public:
     virtual void drawPrimitive(uint32_t primitiveType, uint32_t startVertex, uint32_t primitiveCount) = 0;
     virtual void drawIndexedPrimitive(uint32_t primitiveType, int baseVertex, uint32_t minIndex, uint32_t numVertices,
                                       uint32_t startIndex, uint32_t primitiveCount) = 0;
+    // The runs in order, as drawIndexedPrimitive would draw them one after another; a device that
+    // can hand them to the driver in one call does.
+    virtual void drawIndexedRanges(uint32_t primitiveType, int baseVertex, uint32_t minIndex, uint32_t numVertices,
+                                   const IndexRange* ranges, size_t rangeCount);
 
     // State. Kept here, so every device implementation and state block sees the same values;
     // while a state block is being recorded the render, stage, sampler and texture settings go

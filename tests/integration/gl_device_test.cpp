@@ -789,6 +789,31 @@ TEST_F(GlDeviceTest, BufferUpdatesStreamOffsetsAndIndexedDraws)
     device->setIndices(nullptr);
 }
 
+TEST_F(GlDeviceTest, IndexRangesDrawAsSingleDrawsWouldAndSkipRunsPastTheEnd)
+{
+    // Three quads side by side; the runs draw the first and the last, and one run past the
+    // buffer's end is left out while the others are still drawn.
+    std::vector<ScreenVertex> vertices;
+    for (int q = 0; q < 3; ++q)
+        for (const ScreenVertex& v : rectVertices(float(20 * q), 0, float(20 * q + 10), 10, 0xFF00FF00)) vertices.push_back(v);
+    device->setStreamSource(0, vertexBuffer(screenFvf, vertices), 0, sizeof(ScreenVertex));
+    device->setFVF(screenFvf);
+    std::vector<uint16_t> list;
+    for (uint16_t q = 0; q < 3; ++q)
+        for (uint16_t corner : {0, 1, 2, 1, 3, 2}) list.push_back(uint16_t(4 * q + corner));
+    auto indices = device->createIndexBuffer(uint32_t(list.size() * 2), D3DUSAGE_WRITEONLY, D3DFMT_INDEX16, D3DPOOL_MANAGED);
+    std::memcpy(indices->lock(0, 0, 0), list.data(), list.size() * 2);
+    indices->unlock();
+    device->setIndices(indices.get());
+    const IndexRange runs[3] = {{0, 2}, {12, 2}, {14, 4}};
+    device->drawIndexedRanges(D3DPT_TRIANGLELIST, 0, 0, 12, runs, 3);
+    const RgbaImage image = frame();
+    EXPECT_TRUE(near(at(image, 5, 5), green));
+    EXPECT_TRUE(near(at(image, 25, 5), black));
+    EXPECT_TRUE(near(at(image, 45, 5), green));
+    device->setIndices(nullptr);
+}
+
 TEST_F(GlDeviceTest, ScreenshotRoundTripsThroughPng)
 {
     device->clear(D3DCLEAR_TARGET, 0xFF204060, 1.0f, 0);

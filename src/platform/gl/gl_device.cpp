@@ -83,41 +83,48 @@ public:
     // drawn with the same run every frame, and scanning it each time would cost one read per index.
     void indexRange(uint32_t start, uint32_t count, uint16_t& lowest, uint16_t& highest)
     {
-        if (!rangeValid_ || rangeStart_ != start || rangeCount_ != count) {
-            const uint8_t* first = data() + size_t(start) * 2;
-            rangeLowest_ = 0xFFFF;
-            rangeHighest_ = 0;
-            for (uint32_t i = 0; i < count; ++i) {
-                uint16_t index;
-                std::memcpy(&index, first + size_t(i) * 2, 2);
-                rangeLowest_ = std::min(rangeLowest_, index);
-                rangeHighest_ = std::max(rangeHighest_, index);
-            }
-            rangeStart_ = start;
-            rangeCount_ = count;
-            rangeValid_ = true;
-        }
-        lowest = rangeLowest_;
-        highest = rangeHighest_;
+        scan(lastRun_, start, count, lowest, highest);
     }
+    // The same for the whole buffer, which bounds every run of it.
+    void wholeRange(uint16_t& lowest, uint16_t& highest) { scan(whole_, 0, length() / 2, lowest, highest); }
 
 protected:
     void onUnlock() override
     {
-        rangeValid_ = false;
+        lastRun_.valid = whole_.valid = false;
         if (!life_->alive || !uploaded_) return;
         glBindBuffer(GL_COPY_WRITE_BUFFER, name_);
         glBufferData(GL_COPY_WRITE_BUFFER, length(), data(), usage_);
     }
 
 private:
+    struct ScannedRun {
+        bool valid = false;
+        uint32_t start = 0, count = 0;
+        uint16_t lowest = 0, highest = 0;
+    };
+
+    void scan(ScannedRun& run, uint32_t start, uint32_t count, uint16_t& lowest, uint16_t& highest)
+    {
+        if (!run.valid || run.start != start || run.count != count) {
+            const uint8_t* first = data() + size_t(start) * 2;
+            run = {true, start, count, 0xFFFF, 0};
+            for (uint32_t i = 0; i < count; ++i) {
+                uint16_t index;
+                std::memcpy(&index, first + size_t(i) * 2, 2);
+                run.lowest = std::min(run.lowest, index);
+                run.highest = std::max(run.highest, index);
+            }
+        }
+        lowest = run.lowest;
+        highest = run.highest;
+    }
+
     std::shared_ptr<GlContextLife> life_;
     GLenum usage_;
     GLuint name_ = 0;
     uint64_t serial_ = nextSerial();
-    bool rangeValid_ = false;
-    uint32_t rangeStart_ = 0, rangeCount_ = 0;
-    uint16_t rangeLowest_ = 0, rangeHighest_ = 0;
+    ScannedRun lastRun_, whole_;
     bool uploaded_ = false;
 };
 
@@ -628,6 +635,15 @@ void GlDevice::drawPrimitive(uint32_t primitiveType, uint32_t startVertex, uint3
     glDrawArrays(primitiveMode(primitiveType), static_cast<GLint>(startVertex), static_cast<GLsizei>(count));
 }
 
+void GlDevice::bindIndexBuffer(GLuint name, uint64_t serial)
+{
+    // The index binding belongs to the vertex array bound by prepareDraw.
+    if (boundArray_->indexSerial != serial) {
+        glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, name);
+        boundArray_->indexSerial = serial;
+    }
+}
+
 void GlDevice::drawIndexedPrimitive(uint32_t primitiveType, int baseVertex, uint32_t /*minIndex*/,
                                     uint32_t /*numVertices*/, uint32_t startIndex, uint32_t primitiveCount)
 {
@@ -639,12 +655,33 @@ void GlDevice::drawIndexedPrimitive(uint32_t primitiveType, int baseVertex, uint
     uint16_t lowest = 0, highest = 0;
     indexBuffer->indexRange(startIndex, count, lowest, highest);
     if (!prepareDraw(int64_t(baseVertex) + lowest, int64_t(highest) - lowest + 1)) return;
-    // The index binding belongs to the vertex array bound by prepareDraw.
-    const GLuint indexName = indexBuffer->drawableName();
-    if (boundArray_->indexSerial != indexBuffer->serial()) {
-        glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, indexName);
-        boundArray_->indexSerial = indexBuffer->serial();
-    }
+    bindIndexBuffer(indexBuffer->drawableName(), indexBuffer->serial());
     glDrawElementsBaseVertex(primitiveMode(primitiveType), static_cast<GLsizei>(count), GL_UNSIGNED_SHORT,
                              byteOffset(uint64_t(startIndex) * 2), baseVertex);
+}
+
+void GlDevice::drawIndexedRanges(uint32_t primitiveType, int baseVertex, uint32_t /*minIndex*/,
+                                 uint32_t /*numVertices*/, const IndexRange* ranges, size_t rangeCount)
+{
+    auto* indexBuffer = dynamic_cast<GlIndexBuffer*>(indices());
+    if (!indexBuffer || rangeCount == 0) return;
+    rangeCounts_.clear();
+    rangeOffsets_.clear();
+    for (size_t i = 0; i < rangeCount; ++i) {
+        const uint32_t count = verticesForPrimitives(primitiveType, ranges[i].primitiveCount);
+        // Runs past the buffer's end are dropped, as single draws are.
+        if (count == 0 || (uint64_t(ranges[i].startIndex) + count) * 2 > indexBuffer->length()) continue;
+        rangeCounts_.push_back(static_cast<GLsizei>(count));
+        rangeOffsets_.push_back(byteOffset(uint64_t(ranges[i].startIndex) * 2));
+    }
+    if (rangeCounts_.empty()) return;
+    // Every run lies within the buffer, so the buffer's own index range bounds the vertices read.
+    uint16_t lowest = 0, highest = 0;
+    indexBuffer->wholeRange(lowest, highest);
+    if (!prepareDraw(int64_t(baseVertex) + lowest, int64_t(highest) - lowest + 1)) return;
+    bindIndexBuffer(indexBuffer->drawableName(), indexBuffer->serial());
+    rangeBaseVertices_.assign(rangeCounts_.size(), baseVertex);
+    glMultiDrawElementsBaseVertex(primitiveMode(primitiveType), rangeCounts_.data(), GL_UNSIGNED_SHORT,
+                                  rangeOffsets_.data(), static_cast<GLsizei>(rangeCounts_.size()),
+                                  rangeBaseVertices_.data());
 }

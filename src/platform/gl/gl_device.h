@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include <SDL.h>
 #include <epoxy/gl.h>
@@ -44,6 +45,8 @@ public:
     void drawPrimitive(uint32_t primitiveType, uint32_t startVertex, uint32_t primitiveCount) override;
     void drawIndexedPrimitive(uint32_t primitiveType, int baseVertex, uint32_t minIndex, uint32_t numVertices,
                               uint32_t startIndex, uint32_t primitiveCount) override;
+    void drawIndexedRanges(uint32_t primitiveType, int baseVertex, uint32_t minIndex, uint32_t numVertices,
+                           const IndexRange* ranges, size_t rangeCount) override;
 
     int backBufferWidth() const { return width_; }
     int backBufferHeight() const { return height_; }
@@ -74,6 +77,7 @@ private:
     void useProgramFor(const ShaderState& state);
     void uploadShaderState(const ShaderState& state);
     void bindStageTextures(const GLuint names[2]);
+    void bindIndexBuffer(GLuint name, uint64_t serial);
     void setColorMask(uint32_t mask);
     void setDepthMask(bool on);
     void setCapability(GLenum capability, int& cached, bool on);
@@ -133,4 +137,9 @@ private:
     std::unordered_map<VertexInputKey, VertexArray, VertexInputKeyHash> vertexArrays_;
     VertexArray* boundArray_ = nullptr;
     static constexpr size_t maxVertexArrays = 512;
+
+    // The arrays a multi-draw hands to GL, kept so drawing allocates nothing per frame.
+    std::vector<GLsizei> rangeCounts_;
+    std::vector<const void*> rangeOffsets_;
+    std::vector<GLint> rangeBaseVertices_;
 };
