@@ -44,6 +44,10 @@ void LandTile::build(const Vec3& position, int columnCount, int rowCount, float 
     std::vector<Vec3> positions(static_cast<size_t>(vertexCount));
     const std::vector<uint16_t> indices = gridIndices(columns, rows);
     indexBuffer = createIndexBuffer(indices);
+    std::vector<uint16_t> reversed(indices.size());
+    for (size_t t = 0, n = indices.size() / 3; t < n; ++t)  // each triangle keeps its own vertex order
+        std::copy_n(&indices[3 * (n - 1 - t)], 3, &reversed[3 * t]);
+    reversedIndexBuffer = createIndexBuffer(reversed);
 
     // The vertices are prepared here and copied into the buffer with one lock.
     std::vector<TerrainVertex> vertices(static_cast<size_t>(vertexCount));
@@ -78,6 +82,7 @@ void LandTile::build(const Vec3& position, int columnCount, int rowCount, float 
         map->unlockRect(0);
     }
     gridNormals(positions, columns, rows, vertices.data());
+    segments = landSegments(positions, columns, rows);
 
     if (graphicsDevice) {
         vertexBuffer = graphicsDevice->createVertexBuffer(uint32_t(vertexCount) * 40, D3DUSAGE_WRITEONLY, terrainFvf,
@@ -135,41 +140,83 @@ void LandTile::cull()
 
 void LandTile::draw()
 {
-    if (visible == 0) {
-        cameraOver = 0;
-        return;
-    }
+    const bool show = visible != 0;
     cameraOver = 0;
     GraphicsDevice* d = graphicsDevice.get();
-    if (!d) return;
+    if (!show || !d) return;
+    beginDraw(*d);
+    d->setIndices(indexBuffer.get());
+    d->drawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, uint32_t(vertexCount), 0, uint32_t(triangleCount));
+    endDraw(*d);
+}
 
+void LandTile::selectSegments(const ViewVolume& view, double& deepest)
+{
+    runs.clear();
+    if (visible == 0) return;
+    for (const LandSegment& s : segments) {
+        if (view.outside(s.low, s.high)) continue;
+        deepest = std::max(deepest, view.deepest(s.low, s.high));
+        const uint32_t start = 3 * s.firstTriangle;
+        if (!runs.empty() && runs.back().startIndex + 3 * runs.back().primitiveCount == start)
+            runs.back().primitiveCount += s.triangleCount;
+        else
+            runs.push_back({start, s.triangleCount});
+    }
+}
+
+void LandTile::drawSegments(bool reversed)
+{
+    const bool show = visible != 0;
+    cameraOver = 0;
+    GraphicsDevice* d = graphicsDevice.get();
+    if (!show || !d || runs.empty()) return;
+    if (reversed) {
+        // Triangle t of the grid is triangle n - 1 - t of the reversed buffer, so the runs turn
+        // round and their order with them.
+        const uint32_t indices = uint32_t(indexCount);
+        std::reverse(runs.begin(), runs.end());
+        for (IndexRange& run : runs) run.startIndex = indices - run.startIndex - 3 * run.primitiveCount;
+    }
+    beginDraw(*d);
+    const uint32_t depthTest = d->renderState(D3DRS_ZFUNC);
+    if (reversed) d->setRenderState(D3DRS_ZFUNC, D3DCMP_LESS);
+    d->setIndices(reversed ? reversedIndexBuffer.get() : indexBuffer.get());
+    d->drawIndexedRanges(D3DPT_TRIANGLELIST, 0, 0, uint32_t(vertexCount), runs.data(), runs.size());
+    if (reversed) d->setRenderState(D3DRS_ZFUNC, depthTest);
+    endDraw(*d);
+}
+
+void LandTile::beginDraw(GraphicsDevice& d)
+{
     Material material;
     std::memset(&material, 0, sizeof material);
     material.diffuse = {5.0f, 5.0f, 5.0f, 0.0f};
-    d->setMaterial(material);
+    d.setMaterial(material);
     setTerrainMipFilter();
-    d->setTexture(0, baseTextureAt(baseTexture));
+    d.setTexture(0, baseTextureAt(baseTexture));
     if (detailTextureSwitch == 1) {
-        d->setTextureStageState(1, D3DTSS_TEXCOORDINDEX, 1);
-        d->setTextureStageState(1, D3DTSS_COLORARG1, D3DTA_TEXTURE);
-        d->setTextureStageState(1, D3DTSS_COLORARG2, D3DTA_CURRENT);
-        d->setTextureStageState(1, D3DTSS_COLOROP, D3DTOP_ADDSIGNED);
-        d->setTexture(1, detailTextureAt(detailTexture));
+        d.setTextureStageState(1, D3DTSS_TEXCOORDINDEX, 1);
+        d.setTextureStageState(1, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+        d.setTextureStageState(1, D3DTSS_COLORARG2, D3DTA_CURRENT);
+        d.setTextureStageState(1, D3DTSS_COLOROP, D3DTOP_ADDSIGNED);
+        d.setTexture(1, detailTextureAt(detailTexture));
     }
     // The grid is clockwise seen from above.
-    d->setRenderState(D3DRS_CULLMODE, D3DCULL_CCW);
-    d->setStreamSource(0, vertexBuffer.get(), 0, 40);
-    d->setFVF(terrainFvf);
-    d->setIndices(indexBuffer.get());
-    d->drawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, uint32_t(vertexCount), 0, uint32_t(triangleCount));
+    d.setRenderState(D3DRS_CULLMODE, D3DCULL_CCW);
+    d.setStreamSource(0, vertexBuffer.get(), 0, 40);
+    d.setFVF(terrainFvf);
+}
 
-    d->setRenderState(D3DRS_CULLMODE, D3DCULL_CW);
-    d->setTextureStageState(0, D3DTSS_TEXCOORDINDEX, 0);
-    d->setTextureStageState(1, D3DTSS_TEXCOORDINDEX, 0);
-    d->setSamplerState(0, D3DSAMP_MIPFILTER, D3DTEXF_NONE);
-    d->setSamplerState(1, D3DSAMP_MIPFILTER, D3DTEXF_NONE);
-    d->setTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
-    d->setTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
-    d->setTexture(0, nullptr);
-    d->setTexture(1, nullptr);
+void LandTile::endDraw(GraphicsDevice& d)
+{
+    d.setRenderState(D3DRS_CULLMODE, D3DCULL_CW);
+    d.setTextureStageState(0, D3DTSS_TEXCOORDINDEX, 0);
+    d.setTextureStageState(1, D3DTSS_TEXCOORDINDEX, 0);
+    d.setSamplerState(0, D3DSAMP_MIPFILTER, D3DTEXF_NONE);
+    d.setSamplerState(1, D3DSAMP_MIPFILTER, D3DTEXF_NONE);
+    d.setTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
+    d.setTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
+    d.setTexture(0, nullptr);
+    d.setTexture(1, nullptr);
 }

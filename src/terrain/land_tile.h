@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "device/graphics_device.h"
+#include "terrain/land_segments.h"
 #include "terrain/terrain_mesh.h"
 
 // A static height-field grid over a rectangle of the x-z plane, lifted by a height map.
@@ -25,7 +26,13 @@ public:
     // of the cell reports a hit.
     float groundHeight(const Vec3& p);
     void cull();
+    // The whole grid in one draw, in grid order.
     void draw();
+    // Chooses the segments of a visible tile that reach into view, and raises deepest to the
+    // largest depth they can have; drawSegments then draws them in grid order or its reverse
+    // (with the strict depth test). Both forget cameraOver, as draw does.
+    void selectSegments(const ViewVolume& view, double& deepest);
+    void drawSegments(bool reversed);
 
     int baseTexture = 0, detailTexture = 0, heightMap = 0;
     float minX = 0, maxX = 0, minZ = 0, maxZ = 0;
@@ -37,7 +44,14 @@ public:
     Vec3 corners[4] = {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}};
     std::vector<TerrainTriangle> triangles;
     std::unique_ptr<IndexBuffer> indexBuffer;
+    std::unique_ptr<IndexBuffer> reversedIndexBuffer;  // the triangles last to first
+    std::vector<LandSegment> segments;
+    std::vector<IndexRange> runs;  // this frame's segments, joined where they meet, in grid order
     std::unique_ptr<VertexBuffer> vertexBuffer;
+
+private:
+    void beginDraw(GraphicsDevice& d);
+    void endDraw(GraphicsDevice& d);
 };
 
 // The height-map texel a build reads for sample point (u, v) of the 1,024-texel space, scaled to

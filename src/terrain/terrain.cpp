@@ -1,5 +1,7 @@
 #include "terrain/terrain.h"
 
+#include <cstdlib>
+
 #include "state/camera.h"
 #include "state/lighting.h"
 #include "base/fatal_error.h"
@@ -31,6 +33,7 @@ bool heightMapsLoaded(const TerrainDescription& description, const TerrainTextur
 Terrain::Terrain()
 {
     terrainFrame = TerrainFrameState{};
+    if (const char* whole = std::getenv("ZENTRIX_WHOLE_TILES")) drawSegments = whole[0] == '\0' || whole[0] == '0';
     setActivity("loading the terrain textures");
     textures = std::make_unique<TerrainTextureSet>();
     terrainTextures = textures.get();
@@ -104,12 +107,30 @@ void Terrain::place()
 void Terrain::render()
 {
     place();
-    for (int i = 0; i < landTileCount; ++i) {
-        landTiles[size_t(i)].cull();
-        landTiles[size_t(i)].draw();
-    }
+    for (int i = 0; i < landTileCount; ++i) landTiles[size_t(i)].cull();
+    drawLand();
     for (int i = 0; i < waterTileCount; ++i) {
         waterTiles[size_t(i)].cull();
         waterTiles[size_t(i)].draw(lightVector);
     }
+}
+
+void Terrain::drawLand()
+{
+    if (!drawSegments || !graphicsDevice) {
+        for (int i = 0; i < landTileCount; ++i) landTiles[size_t(i)].draw();
+        return;
+    }
+    const GraphicsDevice& d = *graphicsDevice;
+    const ViewVolume view(d.transform(D3DTS_WORLD), d.transform(D3DTS_VIEW), d.transform(D3DTS_PROJECTION));
+    double deepest = 0.0;
+    for (int i = 0; i < landTileCount; ++i) landTiles[size_t(i)].selectSegments(view, deepest);
+    // The grid's rows start at +z: looking that way, the reverse order runs near to far. It
+    // turns every tie round, so the tiles go last to first as well. Only where the order
+    // decides nothing but depth ties: depth tested less-or-equal and written, nothing blended.
+    const bool orderOnlyBreaksTies = d.renderState(D3DRS_ZENABLE) == D3DZB_TRUE && d.renderState(D3DRS_ZWRITEENABLE) != 0 &&
+                                     d.renderState(D3DRS_ZFUNC) == D3DCMP_LESSEQUAL &&
+                                     d.renderState(D3DRS_ALPHABLENDENABLE) == 0;
+    const bool reversed = orderOnlyBreaksTies && lookDir.z > 0.0f && deepest < reverseOrderDepthLimit;
+    for (int k = 0; k < landTileCount; ++k) landTiles[size_t(reversed ? landTileCount - 1 - k : k)].drawSegments(reversed);
 }

@@ -25,10 +25,17 @@ public:
     // The first half of render: ground height under the camera and the terrain's translation.
     void place();
 
+    // Off, every visible land tile is drawn whole in grid order (ZENTRIX_WHOLE_TILES=1 in the
+    // environment), for comparing with the segments the view reaches: the pictures are the same.
+    bool drawSegments = true;
+
     int landTileCount = 0;
     int waterTileCount = 0;
     Matrix4 worldMatrix{};
     std::unique_ptr<LandTile[]> landTiles;
     std::unique_ptr<WaterTile[]> waterTiles;
     std::unique_ptr<TerrainTextureSet> textures;
+
+private:
+    void drawLand();
 };

@@ -4,30 +4,39 @@
 
 #include "support/fixtures.h"
 
-// The whole program on the bundled data drawn twice, once with the general shader program for
-// every draw and once with the specialised ones: the screenshots must be the same file.
-TEST(ProgramVariantsRun, BundledSceneIsTheSameWithGeneralAndSpecialisedPrograms)
+// The whole program on the bundled data drawn three ways: with the specialised shader programs
+// and the land cut to what the view reaches (the normal run), with the general program for
+// every draw, and with every land tile drawn whole. The screenshots must be the same file.
+TEST(ProgramVariantsRun, BundledSceneIsTheSameWithEveryProgramAndLandDrawingPath)
 {
     TempDir dir;
     const ProcessResult made = runCommand(std::string(ZENTRIX_LANDSCAPE_TOOL) + " --out " + dir.path());
     ASSERT_EQ(made.exitStatus, 0) << made.output;
-    // With the detail texture, then without it (F toggles it in the first frame); turning a
-    // little so the view is not the start view.
-    dir.writeText("detail.keys", "0-5 LEFT\n");
-    dir.writeText("nodetail.keys", "0 F\n0-5 LEFT\n");
-    for (const char* keys : {"detail.keys", "nodetail.keys"}) {
-        SCOPED_TRACE(keys);
-        std::string shots[2];
-        for (int general = 0; general < 2; ++general) {
-            const std::string shot = dir.file(std::string("shot") + std::to_string(general) + ".png");
-            const ProcessResult run =
-                runCommand("ZENTRIX_GENERAL_SHADER=" + std::to_string(general) + " " + ZENTRIX_BINARY +
-                           " --headless --frames 12 --fixed-step 20 --seed 3 --data " + dir.path() + " --keys " +
-                           dir.file(keys) + " --screenshot " + shot);
+    // With the detail texture, then without it (F toggles it in the first frame), both turning
+    // a little so the view is not the start view; then turned past a right angle, where the
+    // land is drawn in its own order rather than the reverse.
+    struct Run {
+        const char* keys;
+        const char* script;
+        int frames;
+    };
+    const Run runs[] = {{"detail.keys", "0-5 LEFT\n", 12}, {"nodetail.keys", "0 F\n0-5 LEFT\n", 12},
+                        {"turned.keys", "0-119 RIGHT\n110-119 UP\n", 120}};
+    const char* const variants[] = {"", "ZENTRIX_GENERAL_SHADER=1 ", "ZENTRIX_WHOLE_TILES=1 "};
+    for (const Run& r : runs) {
+        SCOPED_TRACE(r.keys);
+        dir.writeText(r.keys, r.script);
+        std::string shots[3];
+        for (int v = 0; v < 3; ++v) {
+            const std::string shot = dir.file(std::string("shot") + std::to_string(v) + ".png");
+            const ProcessResult run = runCommand(std::string(variants[v]) + ZENTRIX_BINARY + " --headless --frames " +
+                                                 std::to_string(r.frames) + " --fixed-step 20 --seed 3 --data " +
+                                                 dir.path() + " --keys " + dir.file(r.keys) + " --screenshot " + shot);
             ASSERT_EQ(run.exitStatus, 0) << run.output;
-            shots[general] = readFile(shot);
+            shots[v] = readFile(shot);
         }
         EXPECT_GT(shots[0].size(), 1000u);
-        EXPECT_TRUE(shots[0] == shots[1]) << "the screenshots differ";
+        EXPECT_TRUE(shots[0] == shots[1]) << "the general program draws other pixels";
+        EXPECT_TRUE(shots[0] == shots[2]) << "whole land tiles draw other pixels";
     }
 }

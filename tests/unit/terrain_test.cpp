@@ -59,6 +59,7 @@ protected:
         dir.writeText("Terrain.txt", "Land " + std::to_string(lands) + " Water " + std::to_string(waters) + "\n" + records);
         auto terrain = std::make_unique<Terrain>();
         EXPECT_FALSE(fatalErrorPending()) << fatalErrorMessage();
+        terrain->drawSegments = segments;
         device->calls.clear();
         return terrain;
     }
@@ -73,6 +74,7 @@ protected:
     DeviceScope device;
     WorkingDirectory cwd;
     VirtualClock clock{0};
+    bool segments = false;  // whole tiles: the draws these tests name
 };
 
 }  // namespace
@@ -208,6 +210,48 @@ TEST_F(TerrainObject, ViewTestDrawsWhatStandsUnderTheCameraAndSkipsAWideTileWhos
     EXPECT_EQ(tiles->landTiles[0].visible, 1);
     EXPECT_EQ(tiles->landTiles[1].visible, 0);
     EXPECT_EQ(tiles->landTiles[2].visible, 1);  // centre at 54.5 degrees, near-left corner at 51.9
+}
+
+TEST_F(TerrainObject, SegmentsOutOfViewAreSkippedAndTheRestRunNearToFarLookingUpTheGrid)
+{
+    // Rows of 32 quads over 400 units, cut into two segments each; the demo camera at
+    // (0, 20, -20) looking along +z sees about the half ahead of it.
+    segments = true;
+    resetTransforms();
+    setupCamera();
+    auto t = make(1, 0, land(0, 0, 0, 400, 33));
+    auto drawnTriangles = [&] {
+        uint32_t sum = 0;
+        for (const std::string& call : device->callsStartingWith("DrawIndexedPrimitive 4 0 0 1089 "))
+            sum += uint32_t(std::stoul(call.substr(call.rfind(' ') + 1)));
+        return sum;
+    };
+    t->render();
+    const uint32_t ahead = drawnTriangles();
+    EXPECT_GT(ahead, 2048u / 4);
+    EXPECT_LT(ahead, 2048u * 3 / 4);
+    // The reverse of the grid order, so under the strict depth test, and the test put back.
+    EXPECT_EQ(device->callsStartingWith("SetRenderState 23 "),
+              (std::vector<std::string>{"SetRenderState 23 2", "SetRenderState 23 4"}));
+
+    // Turned round, the grid's own order is near to far: no depth test change.
+    turnCamera(180.0f);
+    device->calls.clear();
+    t->render();
+    EXPECT_GT(drawnTriangles(), 2048u / 4);
+    EXPECT_TRUE(device->callsStartingWith("SetRenderState 23 ").empty());
+
+    // With blending on, order decides more than ties: grid order again.
+    resetTransforms();
+    setupCamera();
+    device->setRenderState(D3DRS_ALPHABLENDENABLE, 1);
+    device->calls.clear();
+    t->render();
+    EXPECT_EQ(device->callsStartingWith("SetRenderState 23 ").size(), 0u);
+    EXPECT_EQ(drawnTriangles(), ahead);
+    device->setRenderState(D3DRS_ALPHABLENDENABLE, 0);
+    resetTransforms();
+    setupCamera();
 }
 
 TEST_F(TerrainObject, AStageWhosePictureDidNotLoadContributesNothing)

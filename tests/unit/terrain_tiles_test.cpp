@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <functional>
+#include <limits>
 
 #include "state/camera.h"
 #include "state/clock.h"
@@ -78,8 +79,9 @@ TEST_F(TerrainTiles, FlatLandGridIndexWalkWindingAndTextureSets)
     device->calls.clear();
     LandTile tile;
     tile.build(Vec3(10.0f, 3.0f, -20.0f), 3, 4, 6.0f, 2.0f, 40.0f, 30.0f, 0.1f, 0, 0, black);
-    EXPECT_EQ(device->callsStartingWith("Create"),
-              (std::vector<std::string>{"CreateIndexBuffer 72 8 101 1", "CreateVertexBuffer 480 8 530 1"}));
+    EXPECT_EQ(device->callsStartingWith("Create"), (std::vector<std::string>{"CreateIndexBuffer 72 8 101 1",
+                                                                           "CreateIndexBuffer 72 8 101 1",
+                                                                           "CreateVertexBuffer 480 8 530 1"}));
     EXPECT_EQ(tile.vertexCount, 12);
     EXPECT_EQ(tile.quadCount, 6);
     EXPECT_EQ(tile.triangleCount, 12);
@@ -93,6 +95,10 @@ TEST_F(TerrainTiles, FlatLandGridIndexWalkWindingAndTextureSets)
     EXPECT_EQ(std::vector<uint16_t>(index, index + 6), (std::vector<uint16_t>{3, 0, 1, 3, 1, 4}));
     EXPECT_EQ(std::vector<uint16_t>(index + 12, index + 18), (std::vector<uint16_t>{6, 3, 4, 6, 4, 7}));
     EXPECT_EQ(std::vector<uint16_t>(index + 30, index + 36), (std::vector<uint16_t>{10, 7, 8, 10, 8, 11}));
+    // The reversed buffer: the same triangles last to first, each keeping its winding.
+    const auto* reversed = reinterpret_cast<const uint16_t*>(tile.reversedIndexBuffer->data());
+    EXPECT_EQ(std::vector<uint16_t>(reversed, reversed + 6), (std::vector<uint16_t>{10, 8, 11, 10, 7, 8}));
+    EXPECT_EQ(std::vector<uint16_t>(reversed + 33, reversed + 36), (std::vector<uint16_t>{3, 0, 1}));
 
     for (int i = 0; i < tile.vertexCount; ++i) {
         const TerrainVertex& v = vertexAt(*tile.vertexBuffer, i);
@@ -119,6 +125,54 @@ TEST_F(TerrainTiles, FlatLandGridIndexWalkWindingAndTextureSets)
     for (const TerrainTriangle& t : tile.triangles) EXPECT_EQ(t.normal.y, 1.0f) << t.index;
     EXPECT_EQ(tile.triangles[1].a.x, -10.0f);  // vertex 3: row 1, column 0
     EXPECT_EQ(tile.triangles[1].c.x, 10.0f);   // vertex 4: row 1, column 1
+}
+
+TEST(LandSegmentsTest, RowsAreCutIntoRunsThatCoverEveryTriangleOnceAndBoxTheirVertices)
+{
+    // 40 columns: 39 quads a row, cut 16 + 16 + 7; 3 rows of quads.
+    const int columns = 40, rows = 4;
+    std::vector<Vec3> positions;
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < columns; ++c) positions.emplace_back(float(c), float((c * 7 + r * 3) % 5), float(-r));
+    const std::vector<LandSegment> segments = landSegments(positions, columns, rows);
+    ASSERT_EQ(segments.size(), 9u);
+    uint32_t next = 0;
+    for (const LandSegment& s : segments) {
+        EXPECT_EQ(s.firstTriangle, next);
+        next += s.triangleCount;
+    }
+    EXPECT_EQ(next, uint32_t(2 * (columns - 1) * (rows - 1)));
+    EXPECT_EQ(segments[2].triangleCount, 14u);
+    // The third segment of the second row: columns 32..39, rows 1..2.
+    const LandSegment& s = segments[5];
+    EXPECT_EQ(std::vector<float>({s.low.x, s.low.y, s.low.z, s.high.x, s.high.y, s.high.z}),
+              std::vector<float>({32.0f, 0.0f, -2.0f, 39.0f, 4.0f, -1.0f}));
+}
+
+TEST(LandSegmentsTest, ViewVolumeSkipsOnlyBoxesWhollyOutsideAndMeasuresTheirDepth)
+{
+    // The demo's camera: looking along +z from the origin, near 1, far 1,000, 4:3.
+    const Matrix4 view = lookAtLH(Vec3(0, 0, 0), Vec3(0, 0, 1), Vec3(0, 1, 0));
+    const Matrix4 projection = perspectiveFovLH(0.78539816f, 4.0f / 3.0f, 1.0f, 1000.0f);
+    Matrix4 world = identity();
+    const ViewVolume volume(world, view, projection);
+    EXPECT_FALSE(volume.outside(Vec3(-1, -1, 10), Vec3(1, 1, 12)));    // ahead
+    EXPECT_FALSE(volume.outside(Vec3(-50, -1, -5), Vec3(50, 1, 5)));   // around the eye
+    EXPECT_TRUE(volume.outside(Vec3(-1, -1, -12), Vec3(1, 1, -10)));   // behind
+    EXPECT_TRUE(volume.outside(Vec3(30, -1, 10), Vec3(40, 1, 12)));    // far to the right
+    EXPECT_TRUE(volume.outside(Vec3(-1, -1, 1100), Vec3(1, 1, 1200))); // beyond the far plane
+    EXPECT_TRUE(volume.outside(Vec3(-1, 0.5f, 0.2f), Vec3(1, 0.6f, 0.5f)));  // before the near plane
+    // Just beyond the picture's right edge (x = 0.552 w at z = 1): kept by the margin.
+    EXPECT_FALSE(volume.outside(Vec3(5.6f, -1, 10), Vec3(6, 1, 10)));
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    EXPECT_FALSE(volume.outside(Vec3(-1, -1, nan), Vec3(1, 1, nan)));
+
+    // Depth z / w of the farthest corner: 1000 (z - 1) / (999 z) at z = 500.
+    EXPECT_NEAR(volume.deepest(Vec3(-1, -1, 10), Vec3(1, 1, 500)), 1000.0 * 499.0 / (999.0 * 500.0), 1e-6);
+    EXPECT_EQ(volume.deepest(Vec3(-1, -1, -12), Vec3(1, 1, -10)), 0.0);
+    // The world matrix moves the box: 400 units further it lies beyond the reverse-order limit.
+    world(3, 2) = 400.0f;
+    EXPECT_GT(ViewVolume(world, view, projection).deepest(Vec3(-1, -1, 10), Vec3(1, 1, 600)), reverseOrderDepthLimit);
 }
 
 TEST_F(TerrainTiles, HeightsComeFromTheSampledTexelsAndTheBorderStaysAtTheBase)
