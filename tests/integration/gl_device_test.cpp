@@ -814,6 +814,22 @@ TEST_F(GlDeviceTest, IndexRangesDrawAsSingleDrawsWouldAndSkipRunsPastTheEnd)
     device->setIndices(nullptr);
 }
 
+TEST_F(GlDeviceTest, DepthClearTakesEffectBeforeTheFirstDepthTestedDraw)
+{
+    // The last frame left a near depth behind; this frame clears it, draws without the depth
+    // test first, and only then with it: the far quad must pass against the cleared depth.
+    rect(0, 0, 20, 20, 0xFFFF0000, 0.1f);
+    device->present();
+    device->clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.0f, 0);
+    device->setRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
+    rect(30, 0, 40, 10, 0xFF0000FF);
+    device->setRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
+    rect(0, 0, 20, 20, 0xFF00FF00, 0.9f);
+    const RgbaImage image = frame();
+    EXPECT_TRUE(near(at(image, 10, 10), green));
+    EXPECT_TRUE(near(at(image, 35, 5), blue));
+}
+
 TEST_F(GlDeviceTest, ScreenshotRoundTripsThroughPng)
 {
     device->clear(D3DCLEAR_TARGET, 0xFF204060, 1.0f, 0);

@@ -358,13 +358,23 @@ void GlDevice::clear(uint32_t flags, uint32_t argb, float z, uint32_t /*stencil*
         mask |= GL_COLOR_BUFFER_BIT;
     }
     if (flags & D3DCLEAR_ZBUFFER) {
-        setDepthMask(true);
-        glClearDepth(std::clamp(z, 0.0f, 1.0f));
-        mask |= GL_DEPTH_BUFFER_BIT;
+        // Held back until a draw tests depth: a frame whose draws all leave the depth buffer
+        // alone (no terrain) never pays for clearing it, and nothing can see the difference.
+        depthClearPending_ = true;
+        pendingClearDepth_ = std::clamp(z, 0.0f, 1.0f);
     }
     if (mask == 0) return;
     glClear(mask);
     applyPipelineState();  // the write masks again as the render states say
+}
+
+void GlDevice::clearPendingDepth()
+{
+    setDepthMask(true);
+    glClearDepth(pendingClearDepth_);
+    glClear(GL_DEPTH_BUFFER_BIT);
+    depthClearPending_ = false;
+    pipelineDirty_ = true;  // the depth write mask again as the render states say
 }
 
 void GlDevice::beginScene()
@@ -609,6 +619,8 @@ bool GlDevice::prepareDraw(int64_t firstVertex, int64_t vertexCount)
                         int64_t(vertexSize(fvf()));
     if (end > int64_t(buffer->length())) return false;
 
+    // Only a draw with the depth test reads or writes depth.
+    if (depthClearPending_ && renderState(D3DRS_ZENABLE) != D3DZB_FALSE) clearPendingDepth();
     if (pipelineDirty_) applyPipelineState();
     if (samplersDirty_) applySamplers();
     bool hasTexture[2];

@@ -72,6 +72,7 @@ private:
     // vertices [firstVertex, firstVertex + vertexCount) of the stream.
     bool prepareDraw(int64_t firstVertex, int64_t vertexCount);
     void applyPipelineState();
+    void clearPendingDepth();
     void applySamplers();
     void bindVertexInput(const VertexLayout& layout, uint64_t serial, GLuint buffer);
     void useProgramFor(const ShaderState& state);
@@ -106,6 +107,8 @@ private:
     ShaderState uploaded_{};
     bool uploadedValid_ = false;
     bool pipelineDirty_ = true;
+    bool depthClearPending_ = false;
+    float pendingClearDepth_ = 1.0f;
     bool samplersDirty_ = true;
 
     // What GL holds now, so a state already in force costs no call; -1 / 0 for not yet known.
