@@ -191,12 +191,18 @@ HResult BitmapFont::releaseGlyphTexture()
 HResult BitmapFont::drawText(float x, float y, float z, float xScale, float yScale, uint32_t colour, const char* text,
                              uint32_t drawFlags)
 {
+    const Line line{x, y, text};
+    return drawLines(&line, 1, z, xScale, yScale, colour, drawFlags);
+}
+
+HResult BitmapFont::drawLines(const Line* lines, size_t lineCount, float z, float xScale, float yScale,
+                              uint32_t colour, uint32_t drawFlags)
+{
     // Nothing to draw with (no device, or glyphs or draw resources that could not be made).
     if (!device || !glyphTexture || !vertexBuffer || !savedStateBlock || !drawStateBlock) return E_FAIL;
     const float cellHeight = (glyphs[0].bottom - glyphs[0].top) * static_cast<float>(textureHeight);
     if (!(cellHeight > 0.0f)) return E_FAIL;
 
-    const float screenW = static_cast<float>(appSettings.screenWidth);
     const float screenH = static_cast<float>(appSettings.screenHeight);
     // Pixels per texel across and down.
     const float sx = xScale * screenH / cellHeight;
@@ -212,15 +218,26 @@ HResult BitmapFont::drawText(float x, float y, float z, float xScale, float ySca
         device->setSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
     }
 
-    float px = (x + 1.0f) * screenW / 2.0f;
-    float py = (y + 1.0f) * screenH / 2.0f;
+    Batch batch{reinterpret_cast<FontVertex*>(vertexBuffer->lock(0, 0, D3DLOCK_DISCARD)), 0};
+    for (size_t i = 0; i < lineCount; ++i) appendLine(batch, lines[i], z, sx, sy, yScale, colour);
+    vertexBuffer->unlock();
+    if (batch.triangles > 0) device->drawPrimitive(D3DPT_TRIANGLELIST, 0, batch.triangles);
+
+    savedStateBlock->apply();
+    return S_OK;
+}
+
+void BitmapFont::appendLine(Batch& batch, const Line& line, float z, float sx, float sy, float yScale, uint32_t colour)
+{
+    const float screenW = static_cast<float>(appSettings.screenWidth);
+    const float screenH = static_cast<float>(appSettings.screenHeight);
+    float px = (line.x + 1.0f) * screenW / 2.0f;
+    float py = (line.y + 1.0f) * screenH / 2.0f;
     px = px - static_cast<float>(glyphSpacing) * sx;
     const float lineStart = px;
 
-    auto* vertices = reinterpret_cast<FontVertex*>(vertexBuffer->lock(0, 0, D3DLOCK_DISCARD));
-    uint32_t triangles = 0;
     const float tw = static_cast<float>(textureWidth), th = static_cast<float>(textureHeight);
-    for (const char* p = text ? text : ""; *p && vertices; ++p) {
+    for (const char* p = line.text ? line.text : ""; *p && batch.vertices; ++p) {
         if (*p == '\n') {
             px = lineStart;
             py = py + yScale * screenH;
@@ -235,27 +252,22 @@ HResult BitmapFont::drawText(float x, float y, float z, float xScale, float ySca
         if (c != ' ') {
             // Pixel centres lie on whole coordinates: edges half a pixel before them.
             const float x0 = px - 0.5f, y0 = py - 0.5f, x1 = px + w - 0.5f, y1 = py + h - 0.5f;
-            FontVertex* v = vertices + 3 * triangles;
+            FontVertex* v = batch.vertices + 3 * batch.triangles;
             v[0] = {x0, y1, z, 1.0f, colour, g.left, g.bottom};
             v[1] = {x0, y0, z, 1.0f, colour, g.left, g.top};
             v[2] = {x1, y1, z, 1.0f, colour, g.right, g.bottom};
             v[3] = {x1, y0, z, 1.0f, colour, g.right, g.top};
             v[4] = {x1, y1, z, 1.0f, colour, g.right, g.bottom};
             v[5] = {x0, y0, z, 1.0f, colour, g.left, g.top};
-            triangles += 2;
-            // No room for another glyph's six vertices within the batch of 300.
-            if (triangles >= maxBatchTriangles) {
+            batch.triangles += 2;
+            // No room for another glyph's six vertices within the batch.
+            if (batch.triangles >= maxBatchTriangles) {
                 vertexBuffer->unlock();
-                device->drawPrimitive(D3DPT_TRIANGLELIST, 0, triangles);
-                vertices = reinterpret_cast<FontVertex*>(vertexBuffer->lock(0, 0, D3DLOCK_DISCARD));
-                triangles = 0;
+                device->drawPrimitive(D3DPT_TRIANGLELIST, 0, batch.triangles);
+                batch.vertices = reinterpret_cast<FontVertex*>(vertexBuffer->lock(0, 0, D3DLOCK_DISCARD));
+                batch.triangles = 0;
             }
         }
         px = px + w - 2.0f * static_cast<float>(glyphSpacing) * sx;
     }
-    vertexBuffer->unlock();
-    if (triangles > 0) device->drawPrimitive(D3DPT_TRIANGLELIST, 0, triangles);
-
-    savedStateBlock->apply();
-    return S_OK;
 }

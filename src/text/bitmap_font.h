@@ -53,6 +53,14 @@ public:
     // a fraction of the screen height; xScale: glyph width scale on the same footing.
     HResult drawText(float x, float y, float z, float xScale, float yScale, uint32_t colour, const char* text,
                      uint32_t drawFlags);
+    // Several texts alike in all but place, drawn as drawText would draw them one after another,
+    // with the font's states switched in and out once.
+    struct Line {
+        float x, y;
+        const char* text;
+    };
+    HResult drawLines(const Line* lines, size_t lineCount, float z, float xScale, float yScale, uint32_t colour,
+                      uint32_t drawFlags);
 
     char faceName[80];
     uint32_t pointHeight;
@@ -70,4 +78,10 @@ public:
 
 private:
     void recordDrawStates();
+    // Glyph quads gathered into the vertex buffer, drawn whenever it is full and at the end.
+    struct Batch {
+        FontVertex* vertices = nullptr;
+        uint32_t triangles = 0;
+    };
+    void appendLine(Batch& batch, const Line& line, float z, float sx, float sy, float yScale, uint32_t colour);
 };

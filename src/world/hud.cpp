@@ -1,6 +1,7 @@
 // The three head-up display lines: the values the keys adjust, each with its two keys.
 
 #include <cstdio>
+#include <cstring>
 
 #include "state/graphics.h"
 #include "text/fonts.h"
@@ -21,9 +22,14 @@ void GameWorld::drawHud()
         {"Velocity nm          %0.1f", speedSetting, -0.92f},
         {"Anstellwinkel we  %0.1f", angleSetting, -0.87f},
     };
-    for (const Line& line : lines) {
+    char texts[3][textBufferSize];
+    BitmapFont::Line drawn[3];
+    for (int i = 0; i < 3; ++i) {
         // Bounded: an absurd value is cut short rather than written past the buffer.
-        std::snprintf(textBuffer, textBufferSize, line.format, static_cast<double>(line.value));
-        if (hudFont) hudFont->drawText(-0.97f, line.y, 0.9f, 0.03f, 0.02f, 0xFF646464, textBuffer, BitmapFont::LinearFilter);
+        std::snprintf(textBuffer, textBufferSize, lines[i].format, static_cast<double>(lines[i].value));
+        std::memcpy(texts[i], textBuffer, textBufferSize);
+        drawn[i] = {-0.97f, lines[i].y, texts[i]};
     }
+    // One switch of the font's states for all three lines.
+    if (hudFont) hudFont->drawLines(drawn, 3, 0.9f, 0.03f, 0.02f, 0xFF646464, BitmapFont::LinearFilter);
 }

@@ -547,8 +547,17 @@ protected:
         scope->calls.clear();
         scope->draws.clear();
         theWorld->drawHud();
+        // The lines share draws: a quad whose top differs from the one before starts a new line.
+        std::vector<std::vector<FontVertex>> quadsByLine;
+        for (const auto& d : scope->draws) {
+            const std::vector<FontVertex> v = verticesOf(d);
+            for (size_t q = 0; q + 5 < v.size(); q += 6) {
+                if (quadsByLine.empty() || quadsByLine.back()[1].y != v[q + 1].y) quadsByLine.emplace_back();
+                quadsByLine.back().insert(quadsByLine.back().end(), v.begin() + long(q), v.begin() + long(q + 6));
+            }
+        }
         std::vector<DecodedLine> lines;
-        for (const auto& d : scope->draws) lines.push_back(decode(*hudFont, verticesOf(d)));
+        for (const auto& quads : quadsByLine) lines.push_back(decode(*hudFont, quads));
         return lines;
     }
     TempDir dir;
@@ -573,8 +582,9 @@ TEST_F(Hud, ThreeLinesWithTheirKeysAndTheLiveSettings)
         EXPECT_NEAR(lines[size_t(i)].yScale, 0.02f, 1e-5f);
         EXPECT_EQ(lines[size_t(i)].colour, 0xFF646464u);
     }
-    // Linear filtering for each line.
-    EXPECT_EQ(scope->callsStartingWith("SetSamplerState 0 6 2").size(), 3u);
+    // One draw with linear filtering for the three lines.
+    EXPECT_EQ(scope->callsStartingWith("SetSamplerState 0 6 2").size(), 1u);
+    EXPECT_EQ(scope->draws.size(), 1u);
     EXPECT_EQ(std::string(textBuffer), "Anstellwinkel we  60.0");
 
     // Two presses of B as the key applies them, in single precision; then the top of the range.
