@@ -2,25 +2,58 @@
 
 #include <algorithm>
 
-std::vector<LandSegment> landSegments(const std::vector<Vec3>& positions, int columns, int rows)
+namespace {
+
+void grow(Vec3& low, Vec3& high, const Vec3& p)
 {
-    std::vector<LandSegment> segments;
+    low = Vec3(std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z));
+    high = Vec3(std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z));
+}
+
+}  // namespace
+
+LandSegments landSegments(const std::vector<Vec3>& positions, int columns, int rows)
+{
+    LandSegments all;
+    all.perRow = (columns - 1 + segmentQuads - 1) / segmentQuads;
+    const int bands = (rows - 1 + groupRows - 1) / groupRows;
+    all.groups.resize(size_t(bands) * size_t(all.perRow));
     for (int r = 0; r + 1 < rows; ++r)
-        for (int c0 = 0; c0 + 1 < columns; c0 += segmentQuads) {
-            const int c1 = std::min(c0 + segmentQuads, columns - 1);  // the segment's last vertex column
+        for (int k = 0; k < all.perRow; ++k) {
+            const int c0 = k * segmentQuads, c1 = std::min(c0 + segmentQuads, columns - 1);  // first and last vertex column
             LandSegment s;
             s.firstTriangle = uint32_t(2 * (r * (columns - 1) + c0));
             s.triangleCount = uint32_t(2 * (c1 - c0));
             s.low = s.high = positions[size_t(r) * size_t(columns) + size_t(c0)];
             for (int rr = r; rr <= r + 1; ++rr)
-                for (int c = c0; c <= c1; ++c) {
-                    const Vec3& p = positions[size_t(rr) * size_t(columns) + size_t(c)];
-                    s.low = Vec3(std::min(s.low.x, p.x), std::min(s.low.y, p.y), std::min(s.low.z, p.z));
-                    s.high = Vec3(std::max(s.high.x, p.x), std::max(s.high.y, p.y), std::max(s.high.z, p.z));
-                }
-            segments.push_back(s);
+                for (int c = c0; c <= c1; ++c) grow(s.low, s.high, positions[size_t(rr) * size_t(columns) + size_t(c)]);
+            LandSegments::Group& g = all.groups[size_t(r / groupRows) * size_t(all.perRow) + size_t(k)];
+            if (r % groupRows == 0) g.low = s.low, g.high = s.high;
+            grow(g.low, g.high, s.low);
+            grow(g.low, g.high, s.high);
+            all.segments.push_back(s);
         }
-    return segments;
+    return all;
+}
+
+void markVisible(const LandSegments& all, const ViewVolume& view, std::vector<uint8_t>& visible, double& deepest)
+{
+    visible.assign(all.segments.size(), 0);
+    const size_t rowCount = all.perRow > 0 ? all.segments.size() / size_t(all.perRow) : 0;
+    for (size_t g = 0; g < all.groups.size(); ++g) {
+        const LandSegments::Group& group = all.groups[g];
+        if (view.outside(group.low, group.high)) continue;
+        const bool whole = view.inside(group.low, group.high);
+        bool any = false;
+        const size_t band = g / size_t(all.perRow), k = g % size_t(all.perRow);
+        for (size_t r = band * groupRows; r < std::min(rowCount, (band + 1) * groupRows); ++r) {
+            const size_t i = r * size_t(all.perRow) + k;
+            const bool in = whole || !view.outside(all.segments[i].low, all.segments[i].high);
+            visible[i] = in ? 1 : 0;
+            any = any || in;
+        }
+        if (any) deepest = std::max(deepest, view.deepest(group.low, group.high));
+    }
 }
 
 namespace {
@@ -64,6 +97,18 @@ ViewVolume::ViewVolume(const Matrix4& world, const Matrix4& view, const Matrix4&
         planes_[4][r] = z + nearMargin * pw;         // near: z >= 0
         planes_[5][r] = (1.0 + farMargin) * pw - z;  // far: z <= w
     }
+}
+
+bool ViewVolume::inside(const Vec3& low, const Vec3& high) const
+{
+    for (const auto& a : planes_) {
+        // The corner that lies least inside this plane.
+        const double x = a[0] >= 0.0 ? double(low.x) : double(high.x);
+        const double y = a[1] >= 0.0 ? double(low.y) : double(high.y);
+        const double z = a[2] >= 0.0 ? double(low.z) : double(high.z);
+        if (!(a[0] * x + a[1] * y + a[2] * z + a[3] >= 0.0)) return false;
+    }
+    return true;
 }
 
 bool ViewVolume::outside(const Vec3& low, const Vec3& high) const

@@ -26,9 +26,26 @@ struct LandSegment {
 // that the boxes cost little to test.
 inline constexpr int segmentQuads = 16;
 
+// A tile's segments, row by row, and boxes around groups of them (groupRows rows deep, one
+// segment wide), so that a frame tests most of the tile a group at a time.
+struct LandSegments {
+    std::vector<LandSegment> segments;
+    int perRow = 0;
+    struct Group {
+        Vec3 low{0, 0, 0}, high{0, 0, 0};
+    };
+    std::vector<Group> groups;  // row-major: groupColumns = perRow groups per band of rows
+};
+inline constexpr int groupRows = 16;
+
 // The segments of a columns x rows grid whose vertex positions are given row by row, in the
 // order of gridIndices (two triangles a quad).
-std::vector<LandSegment> landSegments(const std::vector<Vec3>& positions, int columns, int rows);
+LandSegments landSegments(const std::vector<Vec3>& positions, int columns, int rows);
+
+class ViewVolume;
+// visible[i] becomes 1 for each segment whose box reaches into the view, 0 for the others;
+// deepest rises to the largest depth the groups of the visible ones can have.
+void markVisible(const LandSegments& all, const ViewVolume& view, std::vector<uint8_t>& visible, double& deepest);
 
 // The view volume of world * view * projection (row vectors), widened a little so that rounding
 // never hides what the driver would draw. Evaluated in double for the same reason.
@@ -37,6 +54,8 @@ public:
     ViewVolume(const Matrix4& world, const Matrix4& view, const Matrix4& projection);
     // True only when the box lies wholly outside one side of the volume.
     bool outside(const Vec3& low, const Vec3& high) const;
+    // True when the box lies wholly inside every side.
+    bool inside(const Vec3& low, const Vec3& high) const;
     // The largest depth (z / w) a point of the box in front of the eye can have, 0 when none is.
     double deepest(const Vec3& low, const Vec3& high) const;
 

@@ -154,9 +154,10 @@ void LandTile::selectSegments(const ViewVolume& view, double& deepest)
 {
     runs.clear();
     if (visible == 0) return;
-    for (const LandSegment& s : segments) {
-        if (view.outside(s.low, s.high)) continue;
-        deepest = std::max(deepest, view.deepest(s.low, s.high));
+    markVisible(segments, view, visibleSegments, deepest);
+    for (size_t i = 0; i < segments.segments.size(); ++i) {
+        if (!visibleSegments[i]) continue;
+        const LandSegment& s = segments.segments[i];
         const uint32_t start = 3 * s.firstTriangle;
         if (!runs.empty() && runs.back().startIndex + 3 * runs.back().primitiveCount == start)
             runs.back().primitiveCount += s.triangleCount;

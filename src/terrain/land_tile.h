@@ -45,7 +45,8 @@ public:
     std::vector<TerrainTriangle> triangles;
     std::unique_ptr<IndexBuffer> indexBuffer;
     std::unique_ptr<IndexBuffer> reversedIndexBuffer;  // the triangles last to first
-    std::vector<LandSegment> segments;
+    LandSegments segments;
+    std::vector<uint8_t> visibleSegments;
     std::vector<IndexRange> runs;  // this frame's segments, joined where they meet, in grid order
     std::unique_ptr<VertexBuffer> vertexBuffer;
 

@@ -134,8 +134,10 @@ TEST(LandSegmentsTest, RowsAreCutIntoRunsThatCoverEveryTriangleOnceAndBoxTheirVe
     std::vector<Vec3> positions;
     for (int r = 0; r < rows; ++r)
         for (int c = 0; c < columns; ++c) positions.emplace_back(float(c), float((c * 7 + r * 3) % 5), float(-r));
-    const std::vector<LandSegment> segments = landSegments(positions, columns, rows);
+    const LandSegments all = landSegments(positions, columns, rows);
+    const std::vector<LandSegment>& segments = all.segments;
     ASSERT_EQ(segments.size(), 9u);
+    ASSERT_EQ(all.perRow, 3);
     uint32_t next = 0;
     for (const LandSegment& s : segments) {
         EXPECT_EQ(s.firstTriangle, next);
@@ -147,6 +149,10 @@ TEST(LandSegmentsTest, RowsAreCutIntoRunsThatCoverEveryTriangleOnceAndBoxTheirVe
     const LandSegment& s = segments[5];
     EXPECT_EQ(std::vector<float>({s.low.x, s.low.y, s.low.z, s.high.x, s.high.y, s.high.z}),
               std::vector<float>({32.0f, 0.0f, -2.0f, 39.0f, 4.0f, -1.0f}));
+    // The three rows make one band: a group per segment column, boxing its three segments.
+    ASSERT_EQ(all.groups.size(), 3u);
+    const LandSegments::Group& g = all.groups[2];
+    EXPECT_EQ(std::vector<float>({g.low.x, g.low.z, g.high.x, g.high.z}), std::vector<float>({32.0f, -3.0f, 39.0f, 0.0f}));
 }
 
 TEST(LandSegmentsTest, ViewVolumeSkipsOnlyBoxesWhollyOutsideAndMeasuresTheirDepth)
@@ -157,6 +163,8 @@ TEST(LandSegmentsTest, ViewVolumeSkipsOnlyBoxesWhollyOutsideAndMeasuresTheirDept
     Matrix4 world = identity();
     const ViewVolume volume(world, view, projection);
     EXPECT_FALSE(volume.outside(Vec3(-1, -1, 10), Vec3(1, 1, 12)));    // ahead
+    EXPECT_TRUE(volume.inside(Vec3(-1, -1, 10), Vec3(1, 1, 12)));
+    EXPECT_FALSE(volume.inside(Vec3(-50, -1, -5), Vec3(50, 1, 5)));
     EXPECT_FALSE(volume.outside(Vec3(-50, -1, -5), Vec3(50, 1, 5)));   // around the eye
     EXPECT_TRUE(volume.outside(Vec3(-1, -1, -12), Vec3(1, 1, -10)));   // behind
     EXPECT_TRUE(volume.outside(Vec3(30, -1, 10), Vec3(40, 1, 12)));    // far to the right
