@@ -7,6 +7,9 @@
 # make test-sanitize: every test again, built with AddressSanitizer and UndefinedBehaviorSanitizer.
 # make fuzz: each libFuzzer harness of tests/fuzz for FUZZ_SECONDS (clang).
 # make soak: 100,000 frames headless, printing the maximum resident memory on the way.
+# make bench: frame time, start-up, processor time and memory on the bundled data.
+# make bench-peer: frame time against the Irrlicht 1.8.5 peers on the same scenes (PEER=DIR
+#   names the folder with their compare.sh, default ../shared/peer; ROUNDS=N, default 5).
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
 FUZZ_BUILD ?= build-fuzz
@@ -17,8 +20,10 @@ ARGS ?=
 DATA ?=
 PREFIX ?= /usr/local
 TOOL := $(BUILD)/zentrix-landscape
+PEER ?= ../shared/peer
+ROUNDS ?= 5
 
-.PHONY: all deps configure build build-demo demo-data demo-data-once run install test test-sanitize fuzz soak bench clean
+.PHONY: all deps configure build build-demo demo-data demo-data-once run install test test-sanitize fuzz soak bench bench-peer clean
 
 all: build
 
@@ -87,6 +92,10 @@ soak: build demo-data-once
 # make bench: frame time, start-up, processor time and memory on the bundled data (bench/README.md).
 bench: build demo-data-once
 	@bench/run-bench.sh $(BUILD) $(DEMO)
+
+bench-peer: build-demo
+	@cmake --build $(BUILD) -j $(JOBS) --target driver_floor
+	@bench/peer.sh $(BUILD) $(PEER) $(ROUNDS)
 
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD)
