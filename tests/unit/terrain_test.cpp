@@ -217,6 +217,8 @@ TEST_F(TerrainObject, SegmentsOutOfViewAreSkippedAndTheRestRunNearToFarLookingUp
     // Rows of 32 quads over 400 units, cut into two segments each; the demo camera at
     // (0, 20, -20) looking along +z sees about the half ahead of it.
     segments = true;
+    const float aspectBefore = aspectRatio;
+    aspectRatio = 800.0f / 600.0f;
     resetTransforms();
     setupCamera();
     auto t = make(1, 0, land(0, 0, 0, 400, 33));
@@ -252,6 +254,7 @@ TEST_F(TerrainObject, SegmentsOutOfViewAreSkippedAndTheRestRunNearToFarLookingUp
     device->setRenderState(D3DRS_ALPHABLENDENABLE, 0);
     resetTransforms();
     setupCamera();
+    aspectRatio = aspectBefore;
 }
 
 TEST_F(TerrainObject, AStageWhosePictureDidNotLoadContributesNothing)
