@@ -82,7 +82,7 @@ void LandTile::build(const Vec3& position, int columnCount, int rowCount, float 
         map->unlockRect(0);
     }
     gridNormals(positions, columns, rows, vertices.data());
-    segments = landSegments(positions, columns, rows);
+    segments = gridSegments(positions, columns, rows);
 
     if (graphicsDevice) {
         vertexBuffer = graphicsDevice->createVertexBuffer(uint32_t(vertexCount) * 40, D3DUSAGE_WRITEONLY, terrainFvf,
@@ -153,17 +153,7 @@ void LandTile::draw()
 void LandTile::selectSegments(const ViewVolume& view, double& deepest)
 {
     runs.clear();
-    if (visible == 0) return;
-    markVisible(segments, view, visibleSegments, deepest);
-    for (size_t i = 0; i < segments.segments.size(); ++i) {
-        if (!visibleSegments[i]) continue;
-        const LandSegment& s = segments.segments[i];
-        const uint32_t start = 3 * s.firstTriangle;
-        if (!runs.empty() && runs.back().startIndex + 3 * runs.back().primitiveCount == start)
-            runs.back().primitiveCount += s.triangleCount;
-        else
-            runs.push_back({start, s.triangleCount});
-    }
+    if (visible != 0) visibleRuns(segments, view, visibleSegments, runs, deepest);
 }
 
 void LandTile::drawSegments(bool reversed)

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "device/graphics_device.h"
-#include "terrain/land_segments.h"
+#include "terrain/grid_segments.h"
 #include "terrain/terrain_mesh.h"
 
 // A static height-field grid over a rectangle of the x-z plane, lifted by a height map.
@@ -45,7 +45,7 @@ public:
     std::vector<TerrainTriangle> triangles;
     std::unique_ptr<IndexBuffer> indexBuffer;
     std::unique_ptr<IndexBuffer> reversedIndexBuffer;  // the triangles last to first
-    LandSegments segments;
+    GridSegments segments;
     std::vector<uint8_t> visibleSegments;
     std::vector<IndexRange> runs;  // this frame's segments, joined where they meet, in grid order
     std::unique_ptr<VertexBuffer> vertexBuffer;

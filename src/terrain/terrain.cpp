@@ -111,7 +111,7 @@ void Terrain::render()
     drawLand();
     for (int i = 0; i < waterTileCount; ++i) {
         waterTiles[size_t(i)].cull();
-        waterTiles[size_t(i)].draw(lightVector);
+        waterTiles[size_t(i)].draw(lightVector, drawSegments);
     }
 }
 

@@ -25,8 +25,9 @@ public:
     // The first half of render: ground height under the camera and the terrain's translation.
     void place();
 
-    // Off, every visible land tile is drawn whole in grid order (ZENTRIX_WHOLE_TILES=1 in the
-    // environment), for comparing with the segments the view reaches: the pictures are the same.
+    // Off, every visible land tile and water instance is drawn whole in grid order
+    // (ZENTRIX_WHOLE_TILES=1 in the environment), for comparing with the segments the view
+    // reaches: the pictures are the same.
     bool drawSegments = true;
 
     int landTileCount = 0;

@@ -76,6 +76,10 @@ void WaterTile::build(int instanceTotal, int frames, int periodMs, const Vec3* p
                 positionsOfFrame[i] = p;
             }
         gridNormals(positionsOfFrame, columns, rows, vertices.data());
+        if (k == 0)
+            segments = gridSegments(positionsOfFrame, columns, rows);
+        else
+            widen(segments, gridSegments(positionsOfFrame, columns, rows));
         if (!graphicsDevice) continue;
         std::unique_ptr<VertexBuffer> buffer = graphicsDevice->createVertexBuffer(
             uint32_t(vertexCount) * 40, D3DUSAGE_WRITEONLY, terrainFvf, D3DPOOL_MANAGED);
@@ -119,7 +123,7 @@ void WaterTile::cull()
     }
 }
 
-void WaterTile::draw(const Vec3& light)
+void WaterTile::draw(const Vec3& light, bool segmented)
 {
     GraphicsDevice* d = graphicsDevice.get();
     const float w = dot(light, lookDir);
@@ -165,7 +169,15 @@ void WaterTile::draw(const Vec3& light)
         d->setStreamSource(0, frameBuffers.empty() ? nullptr : frameBuffers[size_t(currentFrame)].get(), 0, 40);
         d->setFVF(terrainFvf);
         d->setIndices(indexBuffer.get());
-        d->drawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, uint32_t(vertexCount), 0, uint32_t(triangleCount));
+        if (segmented) {
+            // Blended, so the grid order stays; only what lies wholly outside the view is left out.
+            double deepest = 0.0;
+            visibleRuns(segments, ViewVolume(instanceWorld, d->transform(D3DTS_VIEW), d->transform(D3DTS_PROJECTION)),
+                        visibleSegments, runs, deepest);
+            d->drawIndexedRanges(D3DPT_TRIANGLELIST, 0, 0, uint32_t(vertexCount), runs.data(), runs.size());
+        } else {
+            d->drawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, uint32_t(vertexCount), 0, uint32_t(triangleCount));
+        }
 
         d->setRenderState(D3DRS_CULLMODE, D3DCULL_CW);
         d->setRenderState(D3DRS_ALPHABLENDENABLE, 0);

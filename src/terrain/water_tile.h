@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "device/graphics_device.h"
+#include "terrain/grid_segments.h"
 #include "terrain/terrain_mesh.h"
 
 // An animated water grid drawn at several instance positions. The waves are baked at start-up
@@ -24,8 +25,10 @@ public:
     // The base y of the first marked instance; 0 when none is marked.
     float instanceLevel() const;
     void cull();
-    // light: the negated direction of the scene light that shades the water.
-    void draw(const Vec3& light);
+    // light: the negated direction of the scene light that shades the water. Segmented, each
+    // instance draws only the segments whose boxes (around every animation frame) reach into
+    // the view, in grid order; otherwise the whole grid.
+    void draw(const Vec3& light, bool segmented = false);
 
     int instanceCount = 0;
     int frameCount = 0;
@@ -46,4 +49,7 @@ public:
     std::vector<std::unique_ptr<VertexBuffer>> frameBuffers;
     Matrix4 instanceWorld{};
     std::unique_ptr<IndexBuffer> indexBuffer;
+    GridSegments segments;
+    std::vector<uint8_t> visibleSegments;
+    std::vector<IndexRange> runs;
 };

@@ -212,7 +212,7 @@ TEST_F(TerrainObject, ViewTestDrawsWhatStandsUnderTheCameraAndSkipsAWideTileWhos
     EXPECT_EQ(tiles->landTiles[2].visible, 1);  // centre at 54.5 degrees, near-left corner at 51.9
 }
 
-TEST_F(TerrainObject, SegmentsOutOfViewAreSkippedAndTheRestRunNearToFarLookingUpTheGrid)
+TEST_F(TerrainObject, SegmentsOutOfViewAreSkippedAndLandRunsNearToFarLookingUpTheGrid)
 {
     // Rows of 32 quads over 400 units, cut into two segments each; the demo camera at
     // (0, 20, -20) looking along +z sees about the half ahead of it.
@@ -252,6 +252,13 @@ TEST_F(TerrainObject, SegmentsOutOfViewAreSkippedAndTheRestRunNearToFarLookingUp
     EXPECT_EQ(device->callsStartingWith("SetRenderState 23 ").size(), 0u);
     EXPECT_EQ(drawnTriangles(), ahead);
     device->setRenderState(D3DRS_ALPHABLENDENABLE, 0);
+
+    // A lake of the same size, waving: the same skipping, in grid order, since water blends.
+    auto lake = make(0, 1, "W N 1 X 0 Y -1 Z 0 C 33 R 33 U 1 V 1 W 400 D 400 Res 0 Wave 0.5 Sway 0.5 B 0 D 0 F 4 P 10\n");
+    lake->render();
+    EXPECT_GT(drawnTriangles(), 2048u / 4);
+    EXPECT_LT(drawnTriangles(), 2048u * 3 / 4);
+    EXPECT_TRUE(device->callsStartingWith("SetRenderState 23 ").empty());
     resetTransforms();
     setupCamera();
     aspectRatio = aspectBefore;

@@ -127,35 +127,35 @@ TEST_F(TerrainTiles, FlatLandGridIndexWalkWindingAndTextureSets)
     EXPECT_EQ(tile.triangles[1].c.x, 10.0f);   // vertex 4: row 1, column 1
 }
 
-TEST(LandSegmentsTest, RowsAreCutIntoRunsThatCoverEveryTriangleOnceAndBoxTheirVertices)
+TEST(GridSegmentsTest, RowsAreCutIntoRunsThatCoverEveryTriangleOnceAndBoxTheirVertices)
 {
     // 40 columns: 39 quads a row, cut 16 + 16 + 7; 3 rows of quads.
     const int columns = 40, rows = 4;
     std::vector<Vec3> positions;
     for (int r = 0; r < rows; ++r)
         for (int c = 0; c < columns; ++c) positions.emplace_back(float(c), float((c * 7 + r * 3) % 5), float(-r));
-    const LandSegments all = landSegments(positions, columns, rows);
-    const std::vector<LandSegment>& segments = all.segments;
+    const GridSegments all = gridSegments(positions, columns, rows);
+    const std::vector<GridSegment>& segments = all.segments;
     ASSERT_EQ(segments.size(), 9u);
     ASSERT_EQ(all.perRow, 3);
     uint32_t next = 0;
-    for (const LandSegment& s : segments) {
+    for (const GridSegment& s : segments) {
         EXPECT_EQ(s.firstTriangle, next);
         next += s.triangleCount;
     }
     EXPECT_EQ(next, uint32_t(2 * (columns - 1) * (rows - 1)));
     EXPECT_EQ(segments[2].triangleCount, 14u);
     // The third segment of the second row: columns 32..39, rows 1..2.
-    const LandSegment& s = segments[5];
+    const GridSegment& s = segments[5];
     EXPECT_EQ(std::vector<float>({s.low.x, s.low.y, s.low.z, s.high.x, s.high.y, s.high.z}),
               std::vector<float>({32.0f, 0.0f, -2.0f, 39.0f, 4.0f, -1.0f}));
     // The three rows make one band: a group per segment column, boxing its three segments.
     ASSERT_EQ(all.groups.size(), 3u);
-    const LandSegments::Group& g = all.groups[2];
+    const GridSegments::Group& g = all.groups[2];
     EXPECT_EQ(std::vector<float>({g.low.x, g.low.z, g.high.x, g.high.z}), std::vector<float>({32.0f, -3.0f, 39.0f, 0.0f}));
 }
 
-TEST(LandSegmentsTest, ViewVolumeSkipsOnlyBoxesWhollyOutsideAndMeasuresTheirDepth)
+TEST(GridSegmentsTest, ViewVolumeSkipsOnlyBoxesWhollyOutsideAndMeasuresTheirDepth)
 {
     // The demo's camera: looking along +z from the origin, near 1, far 1,000, 4:3.
     const Matrix4 view = lookAtLH(Vec3(0, 0, 0), Vec3(0, 0, 1), Vec3(0, 1, 0));

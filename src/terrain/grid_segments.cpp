@@ -1,4 +1,4 @@
-#include "terrain/land_segments.h"
+#include "terrain/grid_segments.h"
 
 #include <algorithm>
 
@@ -12,22 +12,22 @@ void grow(Vec3& low, Vec3& high, const Vec3& p)
 
 }  // namespace
 
-LandSegments landSegments(const std::vector<Vec3>& positions, int columns, int rows)
+GridSegments gridSegments(const std::vector<Vec3>& positions, int columns, int rows)
 {
-    LandSegments all;
+    GridSegments all;
     all.perRow = (columns - 1 + segmentQuads - 1) / segmentQuads;
     const int bands = (rows - 1 + groupRows - 1) / groupRows;
     all.groups.resize(size_t(bands) * size_t(all.perRow));
     for (int r = 0; r + 1 < rows; ++r)
         for (int k = 0; k < all.perRow; ++k) {
             const int c0 = k * segmentQuads, c1 = std::min(c0 + segmentQuads, columns - 1);  // first and last vertex column
-            LandSegment s;
+            GridSegment s;
             s.firstTriangle = uint32_t(2 * (r * (columns - 1) + c0));
             s.triangleCount = uint32_t(2 * (c1 - c0));
             s.low = s.high = positions[size_t(r) * size_t(columns) + size_t(c0)];
             for (int rr = r; rr <= r + 1; ++rr)
                 for (int c = c0; c <= c1; ++c) grow(s.low, s.high, positions[size_t(rr) * size_t(columns) + size_t(c)]);
-            LandSegments::Group& g = all.groups[size_t(r / groupRows) * size_t(all.perRow) + size_t(k)];
+            GridSegments::Group& g = all.groups[size_t(r / groupRows) * size_t(all.perRow) + size_t(k)];
             if (r % groupRows == 0) g.low = s.low, g.high = s.high;
             grow(g.low, g.high, s.low);
             grow(g.low, g.high, s.high);
@@ -36,12 +36,40 @@ LandSegments landSegments(const std::vector<Vec3>& positions, int columns, int r
     return all;
 }
 
-void markVisible(const LandSegments& all, const ViewVolume& view, std::vector<uint8_t>& visible, double& deepest)
+void widen(GridSegments& into, const GridSegments& other)
+{
+    for (size_t i = 0; i < into.segments.size() && i < other.segments.size(); ++i) {
+        grow(into.segments[i].low, into.segments[i].high, other.segments[i].low);
+        grow(into.segments[i].low, into.segments[i].high, other.segments[i].high);
+    }
+    for (size_t i = 0; i < into.groups.size() && i < other.groups.size(); ++i) {
+        grow(into.groups[i].low, into.groups[i].high, other.groups[i].low);
+        grow(into.groups[i].low, into.groups[i].high, other.groups[i].high);
+    }
+}
+
+void visibleRuns(const GridSegments& all, const ViewVolume& view, std::vector<uint8_t>& scratch,
+                 std::vector<IndexRange>& runs, double& deepest)
+{
+    runs.clear();
+    markVisible(all, view, scratch, deepest);
+    for (size_t i = 0; i < all.segments.size(); ++i) {
+        if (!scratch[i]) continue;
+        const GridSegment& s = all.segments[i];
+        const uint32_t start = 3 * s.firstTriangle;
+        if (!runs.empty() && runs.back().startIndex + 3 * runs.back().primitiveCount == start)
+            runs.back().primitiveCount += s.triangleCount;
+        else
+            runs.push_back({start, s.triangleCount});
+    }
+}
+
+void markVisible(const GridSegments& all, const ViewVolume& view, std::vector<uint8_t>& visible, double& deepest)
 {
     visible.assign(all.segments.size(), 0);
     const size_t rowCount = all.perRow > 0 ? all.segments.size() / size_t(all.perRow) : 0;
     for (size_t g = 0; g < all.groups.size(); ++g) {
-        const LandSegments::Group& group = all.groups[g];
+        const GridSegments::Group& group = all.groups[g];
         if (view.outside(group.low, group.high)) continue;
         const bool whole = view.inside(group.low, group.high);
         bool any = false;

@@ -14,10 +14,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "device/graphics_device.h"
 #include "math/matrix4.h"
 #include "math/vec3.h"
 
-struct LandSegment {
+struct GridSegment {
     uint32_t firstTriangle = 0, triangleCount = 0;
     Vec3 low{0, 0, 0}, high{0, 0, 0};  // the box around its vertices
 };
@@ -28,8 +29,8 @@ inline constexpr int segmentQuads = 16;
 
 // A tile's segments, row by row, and boxes around groups of them (groupRows rows deep, one
 // segment wide), so that a frame tests most of the tile a group at a time.
-struct LandSegments {
-    std::vector<LandSegment> segments;
+struct GridSegments {
+    std::vector<GridSegment> segments;
     int perRow = 0;
     struct Group {
         Vec3 low{0, 0, 0}, high{0, 0, 0};
@@ -40,12 +41,19 @@ inline constexpr int groupRows = 16;
 
 // The segments of a columns x rows grid whose vertex positions are given row by row, in the
 // order of gridIndices (two triangles a quad).
-LandSegments landSegments(const std::vector<Vec3>& positions, int columns, int rows);
+GridSegments gridSegments(const std::vector<Vec3>& positions, int columns, int rows);
+
+// Grows every box of into to hold the same box of other (the same grid in another position:
+// a water tile's animation frames).
+void widen(GridSegments& into, const GridSegments& other);
 
 class ViewVolume;
 // visible[i] becomes 1 for each segment whose box reaches into the view, 0 for the others;
 // deepest rises to the largest depth the groups of the visible ones can have.
-void markVisible(const LandSegments& all, const ViewVolume& view, std::vector<uint8_t>& visible, double& deepest);
+void markVisible(const GridSegments& all, const ViewVolume& view, std::vector<uint8_t>& visible, double& deepest);
+// The visible segments as runs of the grid's index buffer in grid order, joined where they meet.
+void visibleRuns(const GridSegments& all, const ViewVolume& view, std::vector<uint8_t>& scratch,
+                 std::vector<IndexRange>& runs, double& deepest);
 
 // The view volume of world * view * projection (row vectors), widened a little so that rounding
 // never hides what the driver would draw. Evaluated in double for the same reason.
