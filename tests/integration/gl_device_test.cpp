@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <SDL.h>
 #include <epoxy/gl.h>
 #include <stb_image.h>
@@ -972,7 +974,9 @@ protected:
         device->drawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, 81, 0, 128);
     }
 
-    void stars()
+    // lit: the points take the scene's lights and material, so their colours are no longer
+    // whole steps of 1/255.
+    void stars(bool lit = false)
     {
         uint32_t seed = 7;
         std::vector<ColoredVertex> points;
@@ -982,10 +986,22 @@ protected:
                               0xFF000000u | grey << 16 | grey << 8 | grey});
         }
         device->setRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
-        device->setRenderState(D3DRS_LIGHTING, 0);
+        device->setRenderState(D3DRS_LIGHTING, lit ? 1 : 0);
+        device->setRenderState(D3DRS_AMBIENT, lit ? 0xFF5A3C1Eu : 0u);
+        const Material before = device->material();
+        Material dim{};
+        dim.ambient = {0.77f, 0.61f, 0.93f, 1.0f};
+        if (lit) device->setMaterial(dim);
         const Matrix4 view = device->transform(D3DTS_VIEW);
         device->setTransform(D3DTS_VIEW, identity());
         draw(D3DFVF_XYZ | D3DFVF_DIFFUSE, D3DPT_POINTLIST, uint32_t(points.size()), points);
+        if (lit) {
+            const RgbaImage shot = frame();
+            EXPECT_TRUE(std::any_of(shot.pixels.begin(), shot.pixels.end(), [](uint8_t v) { return v % 255 != 0; }))
+                << "the lit points came out black or white";
+        }
+        device->setMaterial(before);
+        device->setRenderState(D3DRS_AMBIENT, 0u);
         device->setTransform(D3DTS_VIEW, view);
         device->setRenderState(D3DRS_LIGHTING, 1);
         device->setRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
@@ -1139,7 +1155,8 @@ protected:
 
 TEST_F(ProgramVariants, EachSceneStateDrawsTheSamePixelsAsTheGeneralProgram)
 {
-    expectSameWithBothPrograms("stars", [&] { stars(); });
+    expectSameWithBothPrograms("stars", [&] { stars(); });  // points draw with flat inputs
+    expectSameWithBothPrograms("lit points", [&] { stars(true); });
     expectSameWithBothPrograms("land with detail", [&] { land(true); });
     expectSameWithBothPrograms("land without detail", [&] { land(false); });
     expectSameWithBothPrograms("water with detail", [&] { land(true), water(true); });

@@ -214,7 +214,7 @@ ProgramKey programKey(const ShaderState& state)
 size_t ProgramKeyHash::operator()(const ProgramKey& key) const
 {
     // FNV-1a over the members; the key has no padding (int32 members only).
-    static_assert(sizeof(ProgramKey) == sizeof(int32_t) * 25);
+    static_assert(sizeof(ProgramKey) == sizeof(int32_t) * 26);
     unsigned char bytes[sizeof(ProgramKey)];
     std::memcpy(bytes, &key, sizeof bytes);
     uint64_t h = 1469598103934665603ull;

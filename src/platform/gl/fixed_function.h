@@ -80,6 +80,9 @@ struct ProgramKey {
     int32_t lightCount;
     int32_t stageColor[2][4];
     int32_t stageAlpha[2][4];
+    // 1 for point lists: a point has one vertex, so every fragment takes its values whichever the
+    // interpolation, and flat inputs spare the driver setting up their planes point by point.
+    int32_t flatInputs = 0;
     bool operator==(const ProgramKey&) const = default;
 };
 

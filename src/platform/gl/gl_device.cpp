@@ -568,11 +568,12 @@ void GlDevice::bindStageTextures(const GLuint names[2])
     gl_.texturesKnown = true;
 }
 
-void GlDevice::useProgramFor(const ShaderState& state)
+void GlDevice::useProgramFor(const ShaderState& state, bool points)
 {
     GLuint program = generalProgram_;
     if (specialise_) {
-        const ProgramKey key = programKey(state);
+        ProgramKey key = programKey(state);
+        key.flatInputs = points ? 1 : 0;
         const auto found = programs_.find(key);
         if (found != programs_.end()) {
             if (found->second) program = found->second;
@@ -609,7 +610,7 @@ void GlDevice::uploadShaderState(const ShaderState& state)
     uploadedValid_ = true;
 }
 
-bool GlDevice::prepareDraw(int64_t firstVertex, int64_t vertexCount)
+bool GlDevice::prepareDraw(int64_t firstVertex, int64_t vertexCount, uint32_t primitiveType)
 {
     auto* buffer = dynamic_cast<GlVertexBuffer*>(streamSource());
     const VertexLayout layout = vertexLayout(fvf());
@@ -632,7 +633,7 @@ bool GlDevice::prepareDraw(int64_t firstVertex, int64_t vertexCount)
     }
     bindStageTextures(textureNames);
     const ShaderState state = gatherShaderState(*this, static_cast<float>(width_), static_cast<float>(height_), hasTexture);
-    useProgramFor(state);
+    useProgramFor(state, primitiveType == D3DPT_POINTLIST);
     uploadShaderState(state);
     bindVertexInput(layout, buffer->serial(), buffer->drawableName());
     return true;
@@ -643,7 +644,7 @@ bool GlDevice::prepareDraw(int64_t firstVertex, int64_t vertexCount)
 void GlDevice::drawPrimitive(uint32_t primitiveType, uint32_t startVertex, uint32_t primitiveCount)
 {
     const uint32_t count = verticesForPrimitives(primitiveType, primitiveCount);
-    if (count == 0 || !prepareDraw(startVertex, count)) return;
+    if (count == 0 || !prepareDraw(startVertex, count, primitiveType)) return;
     glDrawArrays(primitiveMode(primitiveType), static_cast<GLint>(startVertex), static_cast<GLsizei>(count));
 }
 
@@ -666,7 +667,7 @@ void GlDevice::drawIndexedPrimitive(uint32_t primitiveType, int baseVertex, uint
     // wrong hint cannot make GL read outside the buffer.
     uint16_t lowest = 0, highest = 0;
     indexBuffer->indexRange(startIndex, count, lowest, highest);
-    if (!prepareDraw(int64_t(baseVertex) + lowest, int64_t(highest) - lowest + 1)) return;
+    if (!prepareDraw(int64_t(baseVertex) + lowest, int64_t(highest) - lowest + 1, primitiveType)) return;
     bindIndexBuffer(indexBuffer->drawableName(), indexBuffer->serial());
     glDrawElementsBaseVertex(primitiveMode(primitiveType), static_cast<GLsizei>(count), GL_UNSIGNED_SHORT,
                              byteOffset(uint64_t(startIndex) * 2), baseVertex);
@@ -690,7 +691,7 @@ void GlDevice::drawIndexedRanges(uint32_t primitiveType, int baseVertex, uint32_
     // Every run lies within the buffer, so the buffer's own index range bounds the vertices read.
     uint16_t lowest = 0, highest = 0;
     indexBuffer->wholeRange(lowest, highest);
-    if (!prepareDraw(int64_t(baseVertex) + lowest, int64_t(highest) - lowest + 1)) return;
+    if (!prepareDraw(int64_t(baseVertex) + lowest, int64_t(highest) - lowest + 1, primitiveType)) return;
     bindIndexBuffer(indexBuffer->drawableName(), indexBuffer->serial());
     rangeBaseVertices_.assign(rangeCounts_.size(), baseVertex);
     glMultiDrawElementsBaseVertex(primitiveMode(primitiveType), rangeCounts_.data(), GL_UNSIGNED_SHORT,

@@ -70,12 +70,12 @@ private:
     void updateViewport();
     // Brings GL in line with the device state; false when the current state cannot draw the
     // vertices [firstVertex, firstVertex + vertexCount) of the stream.
-    bool prepareDraw(int64_t firstVertex, int64_t vertexCount);
+    bool prepareDraw(int64_t firstVertex, int64_t vertexCount, uint32_t primitiveType);
     void applyPipelineState();
     void clearPendingDepth();
     void applySamplers();
     void bindVertexInput(const VertexLayout& layout, uint64_t serial, GLuint buffer);
-    void useProgramFor(const ShaderState& state);
+    void useProgramFor(const ShaderState& state, bool points);
     void uploadShaderState(const ShaderState& state);
     void bindStageTextures(const GLuint names[2]);
     void bindIndexBuffer(GLuint name, uint64_t serial);

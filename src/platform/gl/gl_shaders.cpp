@@ -68,10 +68,10 @@ layout(location = 3) in vec4 inSpecular;
 layout(location = 4) in vec2 inTexCoord0;
 layout(location = 5) in vec2 inTexCoord1;
 
-out vec4 vDiffuse;
-out vec4 vSpecular;
-out vec2 vTexCoord0;
-out vec2 vTexCoord1;
+INTERPOLATION out vec4 vDiffuse;
+INTERPOLATION out vec4 vSpecular;
+INTERPOLATION out vec2 vTexCoord0;
+INTERPOLATION out vec2 vTexCoord1;
 
 void main()
 {
@@ -128,10 +128,10 @@ const char* const fragmentSource = R"(
 uniform sampler2D stageTexture0;
 uniform sampler2D stageTexture1;
 
-in vec4 vDiffuse;
-in vec4 vSpecular;
-in vec2 vTexCoord0;
-in vec2 vTexCoord1;
+INTERPOLATION in vec4 vDiffuse;
+INTERPOLATION in vec4 vSpecular;
+INTERPOLATION in vec2 vTexCoord0;
+INTERPOLATION in vec2 vTexCoord1;
 
 out vec4 fragColor;
 
@@ -267,7 +267,9 @@ GLuint compile(GLenum kind, const std::string& source, std::string& error)
 
 GLuint buildFixedFunctionProgram(std::string& error, const ProgramKey* specialisation)
 {
-    const std::string prelude = constantPrelude() + (specialisation ? specialisedPrelude(*specialisation) : stateBlock);
+    const bool flat = specialisation && specialisation->flatInputs;
+    const std::string prelude = constantPrelude() + (flat ? "#define INTERPOLATION flat\n" : "#define INTERPOLATION\n") +
+                                (specialisation ? specialisedPrelude(*specialisation) : stateBlock);
     const GLuint vertex = compile(GL_VERTEX_SHADER, prelude + vertexSource, error);
     if (!vertex) return 0;
     const GLuint fragment = compile(GL_FRAGMENT_SHADER, prelude + fragmentSource, error);
