@@ -46,13 +46,13 @@ public:
         return std::make_unique<Texture>(w, h, levels, usage, format, pool);
     }
     int maxTextureWidth() const override { return 4096; }
-    void clear(uint32_t, uint32_t, float, uint32_t) override {}
+    void issueClear(uint32_t, uint32_t, float, uint32_t) override {}
     void beginScene() override {}
     void endScene() override {}
     void present() override {}
     bool readBackBuffer(RgbaImage&) override { return false; }
-    void drawPrimitive(uint32_t, uint32_t, uint32_t primitiveCount) override { triangles += primitiveCount; }
-    void drawIndexedPrimitive(uint32_t, int, uint32_t, uint32_t, uint32_t, uint32_t) override {}
+    void issueDrawPrimitive(uint32_t, uint32_t, uint32_t primitiveCount) override { triangles += primitiveCount; }
+    void issueDrawIndexedPrimitive(uint32_t, int, uint32_t, uint32_t, uint32_t, uint32_t) override {}
 };
 
 double microsecondsPerFrame(int frames, const std::function<void()>& frame)

@@ -42,19 +42,19 @@ public:
         return std::make_unique<Texture>(width, height, levels, usage, format, pool);
     }
     int maxTextureWidth() const override { return 8192; }
-    void clear(uint32_t, uint32_t, float, uint32_t) override {}
+    void issueClear(uint32_t, uint32_t, float, uint32_t) override {}
     void beginScene() override {}
     void endScene() override {}
     void present() override {}
     bool readBackBuffer(RgbaImage&) override { return false; }
-    void drawPrimitive(uint32_t, uint32_t, uint32_t) override { bookkeeping(); }
-    void drawIndexedPrimitive(uint32_t, int, uint32_t, uint32_t, uint32_t, uint32_t count) override
+    void issueDrawPrimitive(uint32_t, uint32_t, uint32_t) override { bookkeeping(); }
+    void issueDrawIndexedPrimitive(uint32_t, int, uint32_t, uint32_t, uint32_t, uint32_t count) override
     {
         bookkeeping();
         indexedTriangles += count;
     }
     // One multi-draw, as the OpenGL device issues it.
-    void drawIndexedRanges(uint32_t, int, uint32_t, uint32_t, const IndexRange* ranges, size_t count) override
+    void issueDrawIndexedRanges(uint32_t, int, uint32_t, uint32_t, const IndexRange* ranges, size_t count) override
     {
         bookkeeping();
         for (size_t i = 0; i < count; ++i) indexedTriangles += ranges[i].primitiveCount;

@@ -27,6 +27,10 @@ uint8_t* VertexBuffer::lock(uint32_t offset, uint32_t size, uint32_t flags)
     if (offset > data_.size()) return nullptr;
     if (size == 0) size = length() - offset;
     if (size > length() - offset) return nullptr;
+    GraphicsDevice::noteResourceWrite(this);
+    // Kept to tell at the unlock whether the bytes changed at all: a buffer written again with
+    // the same bytes (text that stays the same) keeps its version.
+    lockedBytes_.assign(data_.begin() + offset, data_.begin() + offset + size);
     locked_ = true;
     lockOffset_ = offset;
     lockSize_ = size;
@@ -38,6 +42,9 @@ void VertexBuffer::unlock()
 {
     if (!locked_) return;
     locked_ = false;
+    if (std::memcmp(lockedBytes_.data(), data_.data() + lockOffset_, lockSize_) != 0) version_ = newResourceVersion();
+    // Large buffers are written once; their copy is not worth holding on to.
+    if (lockedBytes_.capacity() > keptLockBytes) lockedBytes_ = {};
     onUnlock(lockOffset_, lockSize_, (lockFlags_ & D3DLOCK_DISCARD) != 0);
 }
 
@@ -53,6 +60,8 @@ uint8_t* IndexBuffer::lock(uint32_t offset, uint32_t size, uint32_t /*flags*/)
     if (offset > data_.size()) return nullptr;
     if (size == 0) size = length() - offset;
     if (size > length() - offset) return nullptr;
+    GraphicsDevice::noteResourceWrite(this);
+    version_ = newResourceVersion();
     locked_ = true;
     return data_.data() + offset;
 }
@@ -95,6 +104,8 @@ uint32_t Texture::bytesPerTexel() const
 LockedRect Texture::lockRect(uint32_t level)
 {
     if (level >= levels_.size()) return {};
+    GraphicsDevice::noteResourceWrite(this);
+    version_ = newResourceVersion();
     return {static_cast<int>(width(level) * bytesPerTexel()), levels_[level].data()};
 }
 
@@ -134,45 +145,45 @@ void StateBlock::apply()
 GraphicsDevice::GraphicsDevice()
 {
     // The start values of the design's device.
-    std::fill(std::begin(renderStates_), std::end(renderStates_), 0u);
-    renderStates_[D3DRS_ZENABLE] = D3DZB_TRUE;  // a depth buffer is always created
-    renderStates_[D3DRS_FILLMODE] = D3DFILL_SOLID;
-    renderStates_[D3DRS_ZWRITEENABLE] = 1;
-    renderStates_[D3DRS_SRCBLEND] = D3DBLEND_ONE;
-    renderStates_[D3DRS_DESTBLEND] = D3DBLEND_ZERO;
-    renderStates_[D3DRS_CULLMODE] = D3DCULL_CCW;
-    renderStates_[D3DRS_ZFUNC] = D3DCMP_LESSEQUAL;
-    renderStates_[D3DRS_ALPHAFUNC] = D3DCMP_ALWAYS;
-    renderStates_[D3DRS_CLIPPING] = 1;
-    renderStates_[D3DRS_LIGHTING] = 1;
-    renderStates_[D3DRS_COLORVERTEX] = 1;
-    renderStates_[D3DRS_POINTSIZE] = 0x3F800000;  // 1.0f
-    renderStates_[D3DRS_COLORWRITEENABLE] = 0xF;
+    std::fill(std::begin(state_.renderStates), std::end(state_.renderStates), 0u);
+    state_.renderStates[D3DRS_ZENABLE] = D3DZB_TRUE;  // a depth buffer is always created
+    state_.renderStates[D3DRS_FILLMODE] = D3DFILL_SOLID;
+    state_.renderStates[D3DRS_ZWRITEENABLE] = 1;
+    state_.renderStates[D3DRS_SRCBLEND] = D3DBLEND_ONE;
+    state_.renderStates[D3DRS_DESTBLEND] = D3DBLEND_ZERO;
+    state_.renderStates[D3DRS_CULLMODE] = D3DCULL_CCW;
+    state_.renderStates[D3DRS_ZFUNC] = D3DCMP_LESSEQUAL;
+    state_.renderStates[D3DRS_ALPHAFUNC] = D3DCMP_ALWAYS;
+    state_.renderStates[D3DRS_CLIPPING] = 1;
+    state_.renderStates[D3DRS_LIGHTING] = 1;
+    state_.renderStates[D3DRS_COLORVERTEX] = 1;
+    state_.renderStates[D3DRS_POINTSIZE] = 0x3F800000;  // 1.0f
+    state_.renderStates[D3DRS_COLORWRITEENABLE] = 0xF;
 
     for (uint32_t s = 0; s < stageCount; ++s) {
-        std::fill(std::begin(stageStates_[s]), std::end(stageStates_[s]), 0u);
-        stageStates_[s][D3DTSS_COLOROP] = s == 0 ? D3DTOP_MODULATE : D3DTOP_DISABLE;
-        stageStates_[s][D3DTSS_ALPHAOP] = s == 0 ? D3DTOP_SELECTARG1 : D3DTOP_DISABLE;
-        stageStates_[s][D3DTSS_COLORARG1] = D3DTA_TEXTURE;
-        stageStates_[s][D3DTSS_COLORARG2] = D3DTA_CURRENT;
-        stageStates_[s][D3DTSS_ALPHAARG1] = D3DTA_TEXTURE;
-        stageStates_[s][D3DTSS_ALPHAARG2] = D3DTA_CURRENT;
-        stageStates_[s][D3DTSS_TEXCOORDINDEX] = s;
-        std::fill(std::begin(samplerStates_[s]), std::end(samplerStates_[s]), 0u);
-        samplerStates_[s][D3DSAMP_MAGFILTER] = D3DTEXF_POINT;
-        samplerStates_[s][D3DSAMP_MINFILTER] = D3DTEXF_POINT;
-        samplerStates_[s][D3DSAMP_MIPFILTER] = D3DTEXF_NONE;
+        std::fill(std::begin(state_.stageStates[s]), std::end(state_.stageStates[s]), 0u);
+        state_.stageStates[s][D3DTSS_COLOROP] = s == 0 ? D3DTOP_MODULATE : D3DTOP_DISABLE;
+        state_.stageStates[s][D3DTSS_ALPHAOP] = s == 0 ? D3DTOP_SELECTARG1 : D3DTOP_DISABLE;
+        state_.stageStates[s][D3DTSS_COLORARG1] = D3DTA_TEXTURE;
+        state_.stageStates[s][D3DTSS_COLORARG2] = D3DTA_CURRENT;
+        state_.stageStates[s][D3DTSS_ALPHAARG1] = D3DTA_TEXTURE;
+        state_.stageStates[s][D3DTSS_ALPHAARG2] = D3DTA_CURRENT;
+        state_.stageStates[s][D3DTSS_TEXCOORDINDEX] = s;
+        std::fill(std::begin(state_.samplerStates[s]), std::end(state_.samplerStates[s]), 0u);
+        state_.samplerStates[s][D3DSAMP_MAGFILTER] = D3DTEXF_POINT;
+        state_.samplerStates[s][D3DSAMP_MINFILTER] = D3DTEXF_POINT;
+        state_.samplerStates[s][D3DSAMP_MIPFILTER] = D3DTEXF_NONE;
     }
-    world_ = view_ = projection_ = identity();
-    std::memset(lights_, 0, sizeof lights_);
-    std::fill(std::begin(lightEnabled_), std::end(lightEnabled_), false);
-    std::memset(&material_, 0, sizeof material_);
+    state_.world = state_.view = state_.projection = identity();
+    std::memset(state_.lights, 0, sizeof state_.lights);
+    std::fill(std::begin(state_.lightEnabled), std::end(state_.lightEnabled), false);
+    std::memset(&state_.material, 0, sizeof state_.material);
 }
 
 uint32_t GraphicsDevice::textureStageState(uint32_t stage, uint32_t type) const
 {
     if (stage >= stageCount || type >= textureStageStateCount) return 0;
-    return stageStates_[stage][type];
+    return state_.stageStates[stage][type];
 }
 
 namespace {
@@ -191,7 +202,7 @@ bool opReadsTexture(uint32_t op, uint32_t arg1, uint32_t arg2)
 bool GraphicsDevice::stageReadsTexture(uint32_t stage) const
 {
     if (stage >= stageCount) return false;
-    const uint32_t* s = stageStates_[stage];
+    const uint32_t* s = state_.stageStates[stage];
     // A disabled colour operation ends the cascade, alpha included.
     if (s[D3DTSS_COLOROP] == D3DTOP_DISABLE) return false;
     return opReadsTexture(s[D3DTSS_COLOROP], s[D3DTSS_COLORARG1], s[D3DTSS_COLORARG2]) ||
@@ -202,28 +213,28 @@ bool GraphicsDevice::stageContributes(uint32_t stage) const
 {
     if (stage >= stageCount) return false;
     for (uint32_t s = 0; s <= stage; ++s)
-        if (stageStates_[s][D3DTSS_COLOROP] == D3DTOP_DISABLE) return false;
-    return !stageReadsTexture(stage) || textures_[stage] != nullptr;
+        if (state_.stageStates[s][D3DTSS_COLOROP] == D3DTOP_DISABLE) return false;
+    return !stageReadsTexture(stage) || state_.textures[stage] != nullptr;
 }
 
 uint32_t GraphicsDevice::samplerState(uint32_t sampler, uint32_t type) const
 {
     if (sampler >= stageCount || type >= samplerStateCount) return 0;
-    return samplerStates_[sampler][type];
+    return state_.samplerStates[sampler][type];
 }
 
 const Matrix4& GraphicsDevice::transform(uint32_t type) const
 {
-    if (type == D3DTS_VIEW) return view_;
-    if (type == D3DTS_PROJECTION) return projection_;
-    return world_;
+    if (type == D3DTS_VIEW) return state_.view;
+    if (type == D3DTS_PROJECTION) return state_.projection;
+    return state_.world;
 }
 
-void GraphicsDevice::drawIndexedRanges(uint32_t primitiveType, int baseVertex, uint32_t minIndex, uint32_t numVertices,
-                                       const IndexRange* ranges, size_t rangeCount)
+void GraphicsDevice::issueDrawIndexedRanges(uint32_t primitiveType, int baseVertex, uint32_t minIndex,
+                                            uint32_t numVertices, const IndexRange* ranges, size_t rangeCount)
 {
     for (size_t i = 0; i < rangeCount; ++i)
-        drawIndexedPrimitive(primitiveType, baseVertex, minIndex, numVertices, ranges[i].startIndex,
+        issueDrawIndexedPrimitive(primitiveType, baseVertex, minIndex, numVertices, ranges[i].startIndex,
                              ranges[i].primitiveCount);
 }
 
@@ -234,7 +245,7 @@ void GraphicsDevice::setRenderState(uint32_t state, uint32_t value)
         recording_->entries().push_back({StateBlock::Kind::Render, 0, state, value, nullptr});
         return;
     }
-    renderStates_[state] = value;
+    state_.renderStates[state] = value;
     onRenderState(state, value);
 }
 
@@ -245,7 +256,7 @@ void GraphicsDevice::setTextureStageState(uint32_t stage, uint32_t type, uint32_
         recording_->entries().push_back({StateBlock::Kind::TextureStage, stage, type, value, nullptr});
         return;
     }
-    stageStates_[stage][type] = value;
+    state_.stageStates[stage][type] = value;
     onTextureStageState(stage, type, value);
 }
 
@@ -256,7 +267,7 @@ void GraphicsDevice::setSamplerState(uint32_t sampler, uint32_t type, uint32_t v
         recording_->entries().push_back({StateBlock::Kind::Sampler, sampler, type, value, nullptr});
         return;
     }
-    samplerStates_[sampler][type] = value;
+    state_.samplerStates[sampler][type] = value;
     onSamplerState(sampler, type, value);
 }
 
@@ -267,18 +278,18 @@ void GraphicsDevice::setTexture(uint32_t stage, Texture* texture)
         recording_->entries().push_back({StateBlock::Kind::Texture, stage, 0, 0, texture});
         return;
     }
-    textures_[stage] = texture;
+    state_.textures[stage] = texture;
     onTexture(stage, texture);
 }
 
 void GraphicsDevice::setTransform(uint32_t type, const Matrix4& m)
 {
     if (type == D3DTS_VIEW)
-        view_ = m;
+        state_.view = m;
     else if (type == D3DTS_PROJECTION)
-        projection_ = m;
+        state_.projection = m;
     else if (type == D3DTS_WORLD)
-        world_ = m;
+        state_.world = m;
     else
         return;
     onTransform(type, m);
@@ -287,47 +298,47 @@ void GraphicsDevice::setTransform(uint32_t type, const Matrix4& m)
 void GraphicsDevice::setLight(uint32_t index, const Light& light)
 {
     if (index >= lightCount) return;
-    lights_[index] = light;
+    state_.lights[index] = light;
     onLight(index, light);
 }
 
 void GraphicsDevice::lightEnable(uint32_t index, bool enable)
 {
     if (index >= lightCount) return;
-    lightEnabled_[index] = enable;
+    state_.lightEnabled[index] = enable;
     onLightEnable(index, enable);
 }
 
 void GraphicsDevice::setMaterial(const Material& material)
 {
-    material_ = material;
+    state_.material = material;
     onMaterial(material);
 }
 
 void GraphicsDevice::setStreamSource(uint32_t stream, VertexBuffer* buffer, uint32_t offset, uint32_t stride)
 {
     if (stream != 0) return;  // one stream is all the program uses
-    streamBuffer_ = buffer;
-    streamOffset_ = offset;
-    streamStride_ = stride;
+    state_.streamBuffer = buffer;
+    state_.streamOffset = offset;
+    state_.streamStride = stride;
     onStreamSource(stream, buffer, offset, stride);
 }
 
 void GraphicsDevice::setFVF(uint32_t fvf)
 {
-    fvf_ = fvf;
+    state_.fvf = fvf;
     onFVF(fvf);
 }
 
 void GraphicsDevice::setIndices(IndexBuffer* indices)
 {
-    indices_ = indices;
+    state_.indices = indices;
     onIndices(indices);
 }
 
 void GraphicsDevice::setPixelShader(PixelShader* shader)
 {
-    pixelShader_ = shader;
+    state_.pixelShader = shader;
     onPixelShader(shader);
 }
 

@@ -201,6 +201,11 @@ uint32_t vertexSize(uint32_t fvf);
 
 // ---- Resources: the CPU copy stays, so every buffer and texture level can be locked again ----
 
+// A number no resource has had before: each takes a new one when made and whenever a lock may
+// have changed it (a vertex buffer only when its bytes did), so an equal version means the same
+// contents.
+uint64_t newResourceVersion();
+
 class VertexBuffer {
 public:
     VertexBuffer(uint32_t length, uint32_t usage, uint32_t fvf, uint32_t pool);
@@ -218,6 +223,7 @@ public:
     uint32_t pool() const { return pool_; }
     const uint8_t* data() const { return data_.data(); }
     bool locked() const { return locked_; }
+    uint64_t version() const { return version_; }
 
 protected:
     // The changed range after an unlock; the device uploads it.
@@ -228,6 +234,9 @@ private:
     uint32_t usage_, fvf_, pool_;
     bool locked_ = false;
     uint32_t lockOffset_ = 0, lockSize_ = 0, lockFlags_ = 0;
+    uint64_t version_ = newResourceVersion();
+    std::vector<uint8_t> lockedBytes_;  // the locked range as it was at the lock
+    static constexpr size_t keptLockBytes = 65536;
 };
 
 class IndexBuffer {
@@ -243,6 +252,7 @@ public:
     uint32_t length() const { return static_cast<uint32_t>(data_.size()); }
     uint32_t format() const { return format_; }
     const uint8_t* data() const { return data_.data(); }
+    uint64_t version() const { return version_; }
 
 protected:
     virtual void onUnlock() {}
@@ -254,6 +264,7 @@ private:
     uint32_t format_;
     [[maybe_unused]] uint32_t pool_;
     bool locked_ = false;
+    uint64_t version_ = newResourceVersion();
 };
 
 struct LockedRect {
@@ -274,6 +285,7 @@ public:
     uint32_t levelCount() const { return static_cast<uint32_t>(levels_.size()); }
     uint32_t format() const { return format_; }
     uint32_t bytesPerTexel() const;
+    uint64_t version() const { return version_; }
 
     // The whole level; bits is null for a level that does not exist.
     LockedRect lockRect(uint32_t level);
@@ -289,6 +301,7 @@ private:
     uint32_t format_;
     [[maybe_unused]] uint32_t pool_;
     std::vector<PageBlock> levels_;  // zeroed when made
+    uint64_t version_ = newResourceVersion();
 };
 
 class GraphicsDevice;
@@ -331,7 +344,7 @@ struct IndexRange {
 class GraphicsDevice {
 public:
     GraphicsDevice();
-    virtual ~GraphicsDevice() = default;
+    virtual ~GraphicsDevice();
     GraphicsDevice(const GraphicsDevice&) = delete;
     GraphicsDevice& operator=(const GraphicsDevice&) = delete;
 
@@ -343,21 +356,35 @@ public:
     virtual int maxTextureWidth() const = 0;
 
     // Frame.
-    virtual void clear(uint32_t flags, uint32_t argb, float z, uint32_t stencil) = 0;
+    void clear(uint32_t flags, uint32_t argb, float z, uint32_t stencil);
     virtual void beginScene() = 0;
     virtual void endScene() = 0;
     virtual void present() = 0;
     // The back buffer as it stands now (call before present). False when it cannot be read.
     virtual bool readBackBuffer(RgbaImage& out) = 0;
 
-    // Drawing with the current state.
-    virtual void drawPrimitive(uint32_t primitiveType, uint32_t startVertex, uint32_t primitiveCount) = 0;
-    virtual void drawIndexedPrimitive(uint32_t primitiveType, int baseVertex, uint32_t minIndex, uint32_t numVertices,
-                                      uint32_t startIndex, uint32_t primitiveCount) = 0;
-    // The runs in order, as drawIndexedPrimitive would draw them one after another; a device that
-    // can hand them to the driver in one call does.
-    virtual void drawIndexedRanges(uint32_t primitiveType, int baseVertex, uint32_t minIndex, uint32_t numVertices,
-                                   const IndexRange* ranges, size_t rangeCount);
+    // Drawing with the current state. While a layer is open (below) the draws are held back.
+    void drawPrimitive(uint32_t primitiveType, uint32_t startVertex, uint32_t primitiveCount);
+    void drawIndexedPrimitive(uint32_t primitiveType, int baseVertex, uint32_t minIndex, uint32_t numVertices,
+                              uint32_t startIndex, uint32_t primitiveCount);
+    // The runs in order, as drawIndexedPrimitive would draw them one after another.
+    void drawIndexedRanges(uint32_t primitiveType, int baseVertex, uint32_t minIndex, uint32_t numVertices,
+                           const IndexRange* ranges, size_t rangeCount);
+
+    // A kept layer: the frame's opening draws, which stay the same while the camera stands (text,
+    // stars, land). Opened right after a clear of target and depth, the layer holds its draws
+    // back, each with the state it was given. On closing, draws equal to those of the layer kept
+    // from an earlier frame, on an equal clear, with every buffer and texture unwritten since,
+    // are dropped and the kept pixels put back; other draws are drawn then, and kept when they
+    // repeat the previous frame's. A device that cannot keep pixels draws everything as it comes.
+    void openLayer();
+    void closeLayer();
+    // Off, every layer is drawn; for comparing the two paths.
+    void setLayersKept(bool on);
+    // Whether the last closed layer put kept pixels back instead of drawing.
+    bool lastLayerRestored() const { return lastLayerRestored_; }
+    // Told by a buffer or texture about to be written: held draws that read it are drawn first.
+    static void noteResourceWrite(const void* resource);
 
     // State. Kept here, so every device implementation and state block sees the same values;
     // while a state block is being recorded the render, stage, sampler and texture settings go
@@ -380,14 +407,14 @@ public:
     static constexpr uint32_t stageCount = 2;
     static constexpr uint32_t lightCount = 8;
 
-    uint32_t renderState(uint32_t state) const { return state < renderStateCount ? renderStates_[state] : 0; }
+    uint32_t renderState(uint32_t state) const { return state < renderStateCount ? state_.renderStates[state] : 0; }
     uint32_t textureStageState(uint32_t stage, uint32_t type) const;
     uint32_t samplerState(uint32_t sampler, uint32_t type) const;
-    Texture* texture(uint32_t stage) const { return stage < stageCount ? textures_[stage] : nullptr; }
+    Texture* texture(uint32_t stage) const { return stage < stageCount ? state_.textures[stage] : nullptr; }
     const Matrix4& transform(uint32_t type) const;
-    const Light& light(uint32_t index) const { return lights_[index % lightCount]; }
-    bool lightEnabled(uint32_t index) const { return lightEnabled_[index % lightCount]; }
-    const Material& material() const { return material_; }
+    const Light& light(uint32_t index) const { return state_.lights[index % lightCount]; }
+    bool lightEnabled(uint32_t index) const { return state_.lightEnabled[index % lightCount]; }
+    const Material& material() const { return state_.material; }
     // Whether the stage's colour or alpha operation reads its texture (D3DTA_TEXTURE, modifiers
     // ignored), texture bound or not.
     bool stageReadsTexture(uint32_t stage) const;
@@ -395,14 +422,29 @@ public:
     // its texture is there if it reads one. A stage whose texture could not be made passes the
     // colour and alpha through unchanged, as if it were switched off for that draw.
     bool stageContributes(uint32_t stage) const;
-    VertexBuffer* streamSource() const { return streamBuffer_; }
-    uint32_t streamOffset() const { return streamOffset_; }
-    uint32_t streamStride() const { return streamStride_; }
-    uint32_t fvf() const { return fvf_; }
-    IndexBuffer* indices() const { return indices_; }
-    PixelShader* pixelShader() const { return pixelShader_; }
+    VertexBuffer* streamSource() const { return state_.streamBuffer; }
+    uint32_t streamOffset() const { return state_.streamOffset; }
+    uint32_t streamStride() const { return state_.streamStride; }
+    uint32_t fvf() const { return state_.fvf; }
+    IndexBuffer* indices() const { return state_.indices; }
+    PixelShader* pixelShader() const { return state_.pixelShader; }
 
 protected:
+    // What the public calls of the same names do on the device.
+    virtual void issueClear(uint32_t flags, uint32_t argb, float z, uint32_t stencil) = 0;
+    virtual void issueDrawPrimitive(uint32_t primitiveType, uint32_t startVertex, uint32_t primitiveCount) = 0;
+    virtual void issueDrawIndexedPrimitive(uint32_t primitiveType, int baseVertex, uint32_t minIndex,
+                                           uint32_t numVertices, uint32_t startIndex, uint32_t primitiveCount) = 0;
+    // A device that can hand the runs to the driver in one call does.
+    virtual void issueDrawIndexedRanges(uint32_t primitiveType, int baseVertex, uint32_t minIndex, uint32_t numVertices,
+                                        const IndexRange* ranges, size_t rangeCount);
+    // Copy the render target's colour, and depth if asked, aside / back over the whole target.
+    // False when the device cannot; then every layer is drawn.
+    virtual bool keepLayerPixels(bool /*depth*/) { return false; }
+    virtual bool restoreLayerPixels(bool /*depth*/) { return false; }
+    // The whole state was replaced at once (held draws are drawn with the state they were given).
+    virtual void onStateReplaced() {}
+
     // Told after a state has changed, for devices that log or cache.
     virtual void onRenderState(uint32_t /*state*/, uint32_t /*value*/) {}
     virtual void onTextureStageState(uint32_t /*stage*/, uint32_t /*type*/, uint32_t /*value*/) {}
@@ -418,18 +460,54 @@ protected:
     virtual void onPixelShader(PixelShader* /*shader*/) {}
 
 private:
-    uint32_t renderStates_[renderStateCount];
-    uint32_t stageStates_[stageCount][textureStageStateCount];
-    uint32_t samplerStates_[stageCount][samplerStateCount];
-    Texture* textures_[stageCount] = {nullptr, nullptr};
-    Matrix4 world_, view_, projection_;
-    Light lights_[lightCount];
-    bool lightEnabled_[lightCount];
-    Material material_;
-    VertexBuffer* streamBuffer_ = nullptr;
-    uint32_t streamOffset_ = 0, streamStride_ = 0, fvf_ = 0;
-    IndexBuffer* indices_ = nullptr;
-    PixelShader* pixelShader_ = nullptr;
+    // Everything a draw reads besides the resources' contents. No padding, so equal states
+    // compare equal byte for byte.
+    struct DeviceState {
+        Texture* textures[stageCount] = {};
+        VertexBuffer* streamBuffer = nullptr;
+        IndexBuffer* indices = nullptr;
+        PixelShader* pixelShader = nullptr;
+        uint32_t renderStates[renderStateCount] = {};
+        uint32_t stageStates[stageCount][textureStageStateCount] = {};
+        uint32_t samplerStates[stageCount][samplerStateCount] = {};
+        Matrix4 world{}, view{}, projection{};
+        Light lights[lightCount] = {};
+        Material material{};
+        uint32_t streamOffset = 0, streamStride = 0, fvf = 0;
+        bool lightEnabled[lightCount] = {};
+    };
+    enum class DrawKind : uint32_t { Vertices, Indexed, Ranges };
+    struct HeldDraw {
+        DeviceState state;
+        uint64_t versions[4];  // stream, indices, both textures (0 for none)
+        DrawKind kind;
+        uint32_t primitiveType;
+        int32_t baseVertex;
+        uint32_t minIndex, numVertices, start, count;  // start, count: vertices or indices; else the runs
+    };
+    struct ClearRecord {
+        uint32_t flags = 0, argb = 0;
+        float z = 0.0f;
+    };
+    struct Layer {
+        ClearRecord clear;
+        std::vector<HeldDraw> draws;
+        std::vector<IndexRange> ranges;
+        bool valid = false;
+        bool sameDraws(const Layer& other) const;
+        bool readsDepth() const;
+    };
+    void hold(DrawKind kind, uint32_t primitiveType, int baseVertex, uint32_t minIndex, uint32_t numVertices,
+              uint32_t start, uint32_t count);
+    void drawHeld();
+
+    DeviceState state_;
+    bool keepLayers_ = true;
+    bool holding_ = false;
+    bool drawnSinceClear_ = true;
+    bool lastLayerRestored_ = false;
+    ClearRecord lastClear_;
+    Layer held_, previous_, kept_;
     std::unique_ptr<StateBlock> recording_;
 };
 

@@ -106,9 +106,19 @@ void Terrain::place()
 
 void Terrain::render()
 {
+    renderLand();
+    renderWater();
+}
+
+void Terrain::renderLand()
+{
     place();
     for (int i = 0; i < landTileCount; ++i) landTiles[size_t(i)].cull();
     drawLand();
+}
+
+void Terrain::renderWater()
+{
     for (int i = 0; i < waterTileCount; ++i) {
         waterTiles[size_t(i)].cull();
         waterTiles[size_t(i)].draw(lightVector, drawSegments);

@@ -22,6 +22,10 @@ public:
 
     // Finds the ground under the camera, places the terrain and draws the tiles in view.
     void render();
+    // render in its two halves: placing and the land, then the water, which animates and so
+    // cannot be part of a layer the device keeps from frame to frame.
+    void renderLand();
+    void renderWater();
     // The first half of render: ground height under the camera and the terrain's translation.
     void place();
 

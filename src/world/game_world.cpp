@@ -82,10 +82,17 @@ void GameWorld::frame()
 {
     followerStep();
     projectileStep();
+    // What stays the same while the camera stands is one layer, which the device can keep from
+    // frame to frame instead of drawing it again. Without land, text and stars cost about as
+    // much to draw as the kept pixels cost to put back.
+    const bool layer = graphicsDevice && terrain;
+    if (layer) graphicsDevice->openLayer();
     // Before any scene geometry, so the scene is drawn over the text where they meet.
     drawHud();
     if (starField) starField->draw();
-    if (terrain) terrain->render();
+    if (terrain) terrain->renderLand();
+    if (layer) graphicsDevice->closeLayer();
+    if (terrain) terrain->renderWater();
     // The balls come last and without depth test, so the landscape never hides them.
     if (followerBall) followerBall->draw(followerPos);
     if (projectileBall) projectileBall->draw(projectilePos);

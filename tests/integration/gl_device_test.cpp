@@ -832,6 +832,66 @@ TEST_F(GlDeviceTest, DepthClearTakesEffectBeforeTheFirstDepthTestedDraw)
     EXPECT_TRUE(near(at(image, 35, 5), blue));
 }
 
+TEST_F(GlDeviceTest, KeptLayerPutsBackColourAndDepthOnlyWhileItsDrawsAndContentsStayTheSame)
+{
+    // The layer: a near red quad. After it, a larger far green quad that only the layer's depth
+    // hides where they overlap.
+    const std::vector<ScreenVertex> redQuad = rectVertices(0, 0, 20, 20, 0xFFFF0000, 0.2f);
+    VertexBuffer* layerQuad = vertexBuffer(screenFvf, redQuad);
+    VertexBuffer* farQuad = vertexBuffer(screenFvf, rectVertices(0, 0, 40, 40, 0xFF00FF00, 0.8f));
+    auto drawQuad = [&](VertexBuffer* b) {
+        device->setStreamSource(0, b, 0, sizeof(ScreenVertex));
+        device->setFVF(screenFvf);
+        device->drawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2);
+    };
+    auto write = [&](uint32_t argb) {
+        const std::vector<ScreenVertex> v = rectVertices(0, 0, 20, 20, argb, 0.2f);
+        std::memcpy(layerQuad->lock(0, 0, 0), v.data(), v.size() * sizeof(ScreenVertex));
+        layerQuad->unlock();
+    };
+    auto runFrame = [&](const std::function<void()>& inLayer = {}) {
+        device->clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.0f, 0);
+        device->openLayer();
+        drawQuad(layerQuad);
+        if (inLayer) inLayer();
+        device->closeLayer();
+        drawQuad(farQuad);
+        const RgbaImage image = frame();
+        device->present();
+        return image;
+    };
+    const RgbaImage first = runFrame();
+    EXPECT_FALSE(device->lastLayerRestored());
+    runFrame();  // repeats the first: kept
+    EXPECT_FALSE(device->lastLayerRestored());
+    // A frame without a layer leaves other depth behind, which the kept depth must replace.
+    device->clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.0f, 0);
+    drawQuad(farQuad);
+    device->present();
+    const RgbaImage restored = runFrame();
+    EXPECT_TRUE(device->lastLayerRestored());
+    EXPECT_TRUE(first.pixels == restored.pixels);
+    EXPECT_TRUE(near(at(restored, 10, 10), red));
+    EXPECT_TRUE(near(at(restored, 30, 30), green));
+
+    write(0xFFFF0000);  // the same bytes again: still the same contents
+    runFrame();
+    EXPECT_TRUE(device->lastLayerRestored());
+    write(0xFF0000FF);
+    EXPECT_TRUE(near(at(runFrame(), 10, 10), blue));
+    EXPECT_FALSE(device->lastLayerRestored());
+    runFrame();
+    runFrame([&] { drawQuad(farQuad); });
+    EXPECT_FALSE(device->lastLayerRestored()) << "a draw more in the layer";
+
+    // Written while a held draw reads it: the draw shows what it read.
+    runFrame([&] { write(0xFFFF0000); });
+    EXPECT_TRUE(near(at(runFrame([&] { write(0xFF0000FF); }), 10, 10), red));
+    device->setLayersKept(false);
+    for (int i = 0; i < 3; ++i) runFrame();
+    EXPECT_FALSE(device->lastLayerRestored());
+}
+
 TEST_F(GlDeviceTest, ScreenshotRoundTripsThroughPng)
 {
     device->clear(D3DCLEAR_TARGET, 0xFF204060, 1.0f, 0);

@@ -56,14 +56,14 @@ std::unique_ptr<Texture> RecordingDevice::createTexture(uint32_t width, uint32_t
     return std::make_unique<Texture>(width, height, levels, usage, format, pool);
 }
 
-void RecordingDevice::clear(uint32_t flags, uint32_t argb, float z, uint32_t stencil)
+void RecordingDevice::issueClear(uint32_t flags, uint32_t argb, float z, uint32_t stencil)
 {
     char buf[96];
     std::snprintf(buf, sizeof buf, "Clear %u %08X %g %u", flags, argb, static_cast<double>(z), stencil);
     calls.push_back(buf);
 }
 
-void RecordingDevice::drawPrimitive(uint32_t primitiveType, uint32_t startVertex, uint32_t primitiveCount)
+void RecordingDevice::issueDrawPrimitive(uint32_t primitiveType, uint32_t startVertex, uint32_t primitiveCount)
 {
     calls.push_back(line("DrawPrimitive", {primitiveType, startVertex, primitiveCount}));
     Draw draw{primitiveType, startVertex, primitiveCount, fvf(), streamStride(), {}};
@@ -78,7 +78,7 @@ void RecordingDevice::drawPrimitive(uint32_t primitiveType, uint32_t startVertex
     recordStages();
 }
 
-void RecordingDevice::drawIndexedPrimitive(uint32_t primitiveType, int baseVertex, uint32_t minIndex, uint32_t numVertices,
+void RecordingDevice::issueDrawIndexedPrimitive(uint32_t primitiveType, int baseVertex, uint32_t minIndex, uint32_t numVertices,
                                            uint32_t startIndex, uint32_t primitiveCount)
 {
     calls.push_back(line("DrawIndexedPrimitive", {primitiveType, baseVertex, minIndex, numVertices, startIndex, primitiveCount}));

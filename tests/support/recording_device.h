@@ -35,14 +35,14 @@ public:
                                            uint32_t format, uint32_t pool) override;
     int maxTextureWidth() const override { return maxWidth; }
 
-    void clear(uint32_t flags, uint32_t argb, float z, uint32_t stencil) override;
+    void issueClear(uint32_t flags, uint32_t argb, float z, uint32_t stencil) override;
     void beginScene() override { calls.push_back("BeginScene"); }
     void endScene() override { calls.push_back("EndScene"); }
     void present() override { calls.push_back("Present"); }
     bool readBackBuffer(RgbaImage&) override { return false; }
 
-    void drawPrimitive(uint32_t primitiveType, uint32_t startVertex, uint32_t primitiveCount) override;
-    void drawIndexedPrimitive(uint32_t primitiveType, int baseVertex, uint32_t minIndex, uint32_t numVertices,
+    void issueDrawPrimitive(uint32_t primitiveType, uint32_t startVertex, uint32_t primitiveCount) override;
+    void issueDrawIndexedPrimitive(uint32_t primitiveType, int baseVertex, uint32_t minIndex, uint32_t numVertices,
                               uint32_t startIndex, uint32_t primitiveCount) override;
 
     // The recorded lines that start with the given prefix, in order.

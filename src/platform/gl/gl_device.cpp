@@ -267,6 +267,9 @@ GlDevice::~GlDevice()
     for (const auto& [key, program] : programs_)
         if (program) glDeleteProgram(program);
     glDeleteProgram(generalProgram_);
+    glDeleteFramebuffers(1, &layerFramebuffer_);
+    glDeleteTextures(1, &layerColor_);
+    glDeleteTextures(1, &layerDepth_);
     life_->alive = false;
     if (context_) SDL_GL_DeleteContext(context_);
 }
@@ -284,6 +287,8 @@ bool GlDevice::initialize(std::string& error)
     currentProgram_ = generalProgram_;  // left in use by the build
     // A debugging switch: the general program for every draw.
     if (const char* general = SDL_getenv("ZENTRIX_GENERAL_SHADER")) specialise_ = general[0] == '\0' || general[0] == '0';
+    // And one that draws every layer instead of putting kept pixels back.
+    if (const char* redraw = SDL_getenv("ZENTRIX_REDRAW_LAYERS")) setLayersKept(redraw[0] == '\0' || redraw[0] == '0');
 
     glGenBuffers(1, &drawStateBuffer_);
     glBindBuffer(GL_UNIFORM_BUFFER, drawStateBuffer_);
@@ -348,24 +353,32 @@ std::unique_ptr<Texture> GlDevice::createTexture(uint32_t width, uint32_t height
 
 // ---- Frame ----
 
-void GlDevice::clear(uint32_t flags, uint32_t argb, float z, uint32_t /*stencil*/)
+void GlDevice::issueClear(uint32_t flags, uint32_t argb, float z, uint32_t /*stencil*/)
 {
-    GLbitfield mask = 0;
+    // Both are held back: depth until a draw tests it, so a frame whose draws all leave the depth
+    // buffer alone (no terrain) never pays for clearing it; colour until anything draws or reads
+    // the target, so a kept layer put back over the whole target replaces it. Nothing can see
+    // the difference.
     if (flags & D3DCLEAR_TARGET) {
-        setColorMask(0xF);
-        glClearColor(static_cast<float>((argb >> 16) & 0xFF) / 255.0f, static_cast<float>((argb >> 8) & 0xFF) / 255.0f,
-                     static_cast<float>(argb & 0xFF) / 255.0f, static_cast<float>(argb >> 24) / 255.0f);
-        mask |= GL_COLOR_BUFFER_BIT;
+        colorClearPending_ = true;
+        pendingClearColor_ = argb;
     }
     if (flags & D3DCLEAR_ZBUFFER) {
-        // Held back until a draw tests depth: a frame whose draws all leave the depth buffer
-        // alone (no terrain) never pays for clearing it, and nothing can see the difference.
         depthClearPending_ = true;
         pendingClearDepth_ = std::clamp(z, 0.0f, 1.0f);
     }
-    if (mask == 0) return;
-    glClear(mask);
-    applyPipelineState();  // the write masks again as the render states say
+}
+
+void GlDevice::clearPendingColor()
+{
+    if (!colorClearPending_) return;
+    const uint32_t argb = pendingClearColor_;
+    setColorMask(0xF);
+    glClearColor(static_cast<float>((argb >> 16) & 0xFF) / 255.0f, static_cast<float>((argb >> 8) & 0xFF) / 255.0f,
+                 static_cast<float>(argb & 0xFF) / 255.0f, static_cast<float>(argb >> 24) / 255.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    colorClearPending_ = false;
+    pipelineDirty_ = true;  // the colour write mask again as the render states say
 }
 
 void GlDevice::clearPendingDepth()
@@ -384,6 +397,7 @@ void GlDevice::beginScene()
 
 void GlDevice::present()
 {
+    clearPendingColor();
     SDL_GL_SwapWindow(window_);
     // The previous frame must be done before this one is queued behind it: the rasteriser works
     // on one frame while the next is recorded, never on more. glFinish here would serialise both.
@@ -405,6 +419,7 @@ void GlDevice::waitForPresentedFrame()
 bool GlDevice::readBackBuffer(RgbaImage& out)
 {
     if (width_ <= 0 || height_ <= 0) return false;
+    clearPendingColor();
     std::vector<uint8_t> bottomUp(size_t(width_) * size_t(height_) * 4);
     glReadBuffer(GL_BACK);
     glReadPixels(0, 0, width_, height_, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp.data());
@@ -620,6 +635,7 @@ bool GlDevice::prepareDraw(int64_t firstVertex, int64_t vertexCount, uint32_t pr
                         int64_t(vertexSize(fvf()));
     if (end > int64_t(buffer->length())) return false;
 
+    clearPendingColor();
     // Only a draw with the depth test reads or writes depth.
     if (depthClearPending_ && renderState(D3DRS_ZENABLE) != D3DZB_FALSE) clearPendingDepth();
     if (pipelineDirty_) applyPipelineState();
@@ -641,7 +657,7 @@ bool GlDevice::prepareDraw(int64_t firstVertex, int64_t vertexCount, uint32_t pr
 
 // ---- Drawing ----
 
-void GlDevice::drawPrimitive(uint32_t primitiveType, uint32_t startVertex, uint32_t primitiveCount)
+void GlDevice::issueDrawPrimitive(uint32_t primitiveType, uint32_t startVertex, uint32_t primitiveCount)
 {
     const uint32_t count = verticesForPrimitives(primitiveType, primitiveCount);
     if (count == 0 || !prepareDraw(startVertex, count, primitiveType)) return;
@@ -657,7 +673,7 @@ void GlDevice::bindIndexBuffer(GLuint name, uint64_t serial)
     }
 }
 
-void GlDevice::drawIndexedPrimitive(uint32_t primitiveType, int baseVertex, uint32_t /*minIndex*/,
+void GlDevice::issueDrawIndexedPrimitive(uint32_t primitiveType, int baseVertex, uint32_t /*minIndex*/,
                                     uint32_t /*numVertices*/, uint32_t startIndex, uint32_t primitiveCount)
 {
     auto* indexBuffer = dynamic_cast<GlIndexBuffer*>(indices());
@@ -673,7 +689,7 @@ void GlDevice::drawIndexedPrimitive(uint32_t primitiveType, int baseVertex, uint
                              byteOffset(uint64_t(startIndex) * 2), baseVertex);
 }
 
-void GlDevice::drawIndexedRanges(uint32_t primitiveType, int baseVertex, uint32_t /*minIndex*/,
+void GlDevice::issueDrawIndexedRanges(uint32_t primitiveType, int baseVertex, uint32_t /*minIndex*/,
                                  uint32_t /*numVertices*/, const IndexRange* ranges, size_t rangeCount)
 {
     auto* indexBuffer = dynamic_cast<GlIndexBuffer*>(indices());

@@ -36,17 +36,10 @@ public:
                                            uint32_t format, uint32_t pool) override;
     int maxTextureWidth() const override { return maxTextureSize_; }
 
-    void clear(uint32_t flags, uint32_t argb, float z, uint32_t stencil) override;
     void beginScene() override;
     void endScene() override {}
     void present() override;
     bool readBackBuffer(RgbaImage& out) override;
-
-    void drawPrimitive(uint32_t primitiveType, uint32_t startVertex, uint32_t primitiveCount) override;
-    void drawIndexedPrimitive(uint32_t primitiveType, int baseVertex, uint32_t minIndex, uint32_t numVertices,
-                              uint32_t startIndex, uint32_t primitiveCount) override;
-    void drawIndexedRanges(uint32_t primitiveType, int baseVertex, uint32_t minIndex, uint32_t numVertices,
-                           const IndexRange* ranges, size_t rangeCount) override;
 
     int backBufferWidth() const { return width_; }
     int backBufferHeight() const { return height_; }
@@ -61,6 +54,15 @@ public:
     static constexpr size_t maxSpecialisedPrograms = 64;
 
 protected:
+    void issueClear(uint32_t flags, uint32_t argb, float z, uint32_t stencil) override;
+    void issueDrawPrimitive(uint32_t primitiveType, uint32_t startVertex, uint32_t primitiveCount) override;
+    void issueDrawIndexedPrimitive(uint32_t primitiveType, int baseVertex, uint32_t minIndex, uint32_t numVertices,
+                                   uint32_t startIndex, uint32_t primitiveCount) override;
+    void issueDrawIndexedRanges(uint32_t primitiveType, int baseVertex, uint32_t minIndex, uint32_t numVertices,
+                                const IndexRange* ranges, size_t rangeCount) override;
+    bool keepLayerPixels(bool depth) override;
+    bool restoreLayerPixels(bool depth) override;
+    void onStateReplaced() override { pipelineDirty_ = samplersDirty_ = true; }
     void onRenderState(uint32_t, uint32_t) override { pipelineDirty_ = true; }
     void onSamplerState(uint32_t, uint32_t, uint32_t) override { samplersDirty_ = true; }
 
@@ -72,6 +74,7 @@ private:
     // vertices [firstVertex, firstVertex + vertexCount) of the stream.
     bool prepareDraw(int64_t firstVertex, int64_t vertexCount, uint32_t primitiveType);
     void applyPipelineState();
+    void clearPendingColor();
     void clearPendingDepth();
     void applySamplers();
     void bindVertexInput(const VertexLayout& layout, uint64_t serial, GLuint buffer);
@@ -82,6 +85,10 @@ private:
     void setColorMask(uint32_t mask);
     void setDepthMask(bool on);
     void setCapability(GLenum capability, int& cached, bool on);
+    // The textures a kept layer's pixels are copied into, made to the back buffer's size and
+    // depth format (copies of depth need the same format); false when they cannot be.
+    bool makeLayerTarget(bool depth);
+    bool copyLayer(bool toKept, bool depth);
 
     // Waits until the GPU has finished the frame presented before, so that at most one frame is
     // in flight behind the one being recorded: off screen nothing throttles presenting, and a
@@ -107,6 +114,8 @@ private:
     ShaderState uploaded_{};
     bool uploadedValid_ = false;
     bool pipelineDirty_ = true;
+    bool colorClearPending_ = false;
+    uint32_t pendingClearColor_ = 0;
     bool depthClearPending_ = false;
     float pendingClearDepth_ = 1.0f;
     bool samplersDirty_ = true;
@@ -145,4 +154,8 @@ private:
     std::vector<GLsizei> rangeCounts_;
     std::vector<const void*> rangeOffsets_;
     std::vector<GLint> rangeBaseVertices_;
+
+    GLuint layerFramebuffer_ = 0, layerColor_ = 0, layerDepth_ = 0;
+    int layerWidth_ = 0, layerHeight_ = 0;
+    bool layerTargetFailed_ = false;
 };
