@@ -22,6 +22,8 @@ VertexBuffer::VertexBuffer(uint32_t length, uint32_t usage, uint32_t fvf, uint32
 {
 }
 
+VertexBuffer::~VertexBuffer() { GraphicsDevice::noteResourceWrite(this); }
+
 uint8_t* VertexBuffer::lock(uint32_t offset, uint32_t size, uint32_t flags)
 {
     if (offset > data_.size()) return nullptr;
@@ -55,6 +57,8 @@ IndexBuffer::IndexBuffer(uint32_t length, uint32_t usage, uint32_t format, uint3
 {
 }
 
+IndexBuffer::~IndexBuffer() { GraphicsDevice::noteResourceWrite(this); }
+
 uint8_t* IndexBuffer::lock(uint32_t offset, uint32_t size, uint32_t /*flags*/)
 {
     if (offset > data_.size()) return nullptr;
@@ -84,6 +88,8 @@ Texture::Texture(uint32_t w, uint32_t h, uint32_t levels, uint32_t usage, uint32
     levels_.reserve(count);
     for (uint32_t i = 0; i < count; ++i) levels_.emplace_back(size_t(width(i)) * height(i) * bytesPerTexel());
 }
+
+Texture::~Texture() { GraphicsDevice::noteResourceWrite(this); }
 
 uint32_t Texture::width(uint32_t level) const { return std::max(1u, width_ >> level); }
 uint32_t Texture::height(uint32_t level) const { return std::max(1u, height_ >> level); }

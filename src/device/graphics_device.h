@@ -209,7 +209,7 @@ uint64_t newResourceVersion();
 class VertexBuffer {
 public:
     VertexBuffer(uint32_t length, uint32_t usage, uint32_t fvf, uint32_t pool);
-    virtual ~VertexBuffer() = default;
+    virtual ~VertexBuffer();
     VertexBuffer(const VertexBuffer&) = delete;
     VertexBuffer& operator=(const VertexBuffer&) = delete;
 
@@ -242,7 +242,7 @@ private:
 class IndexBuffer {
 public:
     IndexBuffer(uint32_t length, uint32_t usage, uint32_t format, uint32_t pool);
-    virtual ~IndexBuffer() = default;
+    virtual ~IndexBuffer();
     IndexBuffer(const IndexBuffer&) = delete;
     IndexBuffer& operator=(const IndexBuffer&) = delete;
 
@@ -276,7 +276,7 @@ class Texture {
 public:
     // levels 0 means the full chain down to 1 x 1.
     Texture(uint32_t width, uint32_t height, uint32_t levels, uint32_t usage, uint32_t format, uint32_t pool);
-    virtual ~Texture() = default;
+    virtual ~Texture();
     Texture(const Texture&) = delete;
     Texture& operator=(const Texture&) = delete;
 

@@ -887,6 +887,12 @@ TEST_F(GlDeviceTest, KeptLayerPutsBackColourAndDepthOnlyWhileItsDrawsAndContents
     // Written while a held draw reads it: the draw shows what it read.
     runFrame([&] { write(0xFFFF0000); });
     EXPECT_TRUE(near(at(runFrame([&] { write(0xFF0000FF); }), 10, 10), red));
+    // Destroyed while a held draw reads it: drawn first, while it exists.
+    const std::vector<ScreenVertex> side = rectVertices(50, 0, 60, 10, 0xFF00FF00);
+    std::unique_ptr<VertexBuffer> doomed = device->createVertexBuffer(uint32_t(side.size() * sizeof(ScreenVertex)), 0, screenFvf, 0);
+    std::memcpy(doomed->lock(0, 0, 0), side.data(), side.size() * sizeof(ScreenVertex));
+    doomed->unlock();
+    EXPECT_TRUE(near(at(runFrame([&] { drawQuad(doomed.get()); doomed.reset(); }), 55, 5), green));
     device->setLayersKept(false);
     for (int i = 0; i < 3; ++i) runFrame();
     EXPECT_FALSE(device->lastLayerRestored());

@@ -26,6 +26,8 @@ public:
     }
     ~GlVertexBuffer() override
     {
+        // Held draws that read it are drawn while it still exists.
+        GraphicsDevice::noteResourceWrite(static_cast<VertexBuffer*>(this));
         if (life_->alive) glDeleteBuffers(1, &name_);
     }
     GLuint drawableName()
@@ -66,6 +68,8 @@ public:
     }
     ~GlIndexBuffer() override
     {
+        // Held draws that read it are drawn while it still exists.
+        GraphicsDevice::noteResourceWrite(static_cast<IndexBuffer*>(this));
         if (life_->alive) glDeleteBuffers(1, &name_);
     }
     GLuint drawableName()
@@ -160,6 +164,8 @@ public:
     }
     ~GlTexture() override
     {
+        // Held draws that read it are drawn while it still exists.
+        GraphicsDevice::noteResourceWrite(static_cast<Texture*>(this));
         if (!life_->alive) return;
         life_->textureBindingsStale = true;  // GL unbinds a deleted texture from every unit
         glDeleteTextures(1, &name_);
