@@ -241,7 +241,7 @@ void GraphicsDevice::issueDrawIndexedRanges(uint32_t primitiveType, int baseVert
 {
     for (size_t i = 0; i < rangeCount; ++i)
         issueDrawIndexedPrimitive(primitiveType, baseVertex, minIndex, numVertices, ranges[i].startIndex,
-                             ranges[i].primitiveCount);
+                                  ranges[i].primitiveCount);
 }
 
 void GraphicsDevice::setRenderState(uint32_t state, uint32_t value)

@@ -79,9 +79,10 @@ void GraphicsDevice::hold(DrawKind kind, uint32_t primitiveType, int baseVertex,
         std::fill(std::begin(s.lightEnabled), std::end(s.lightEnabled), false);
         s.material = Material{};
     }
-    const uint64_t versions[4] = {s.streamBuffer ? s.streamBuffer->version() : 0, s.indices ? s.indices->version() : 0,
-                                  s.textures[0] ? s.textures[0]->version() : 0, s.textures[1] ? s.textures[1]->version() : 0};
-    std::copy(std::begin(versions), std::end(versions), d.versions);
+    d.versions[0] = s.streamBuffer ? s.streamBuffer->version() : 0;
+    d.versions[1] = s.indices ? s.indices->version() : 0;
+    d.versions[2] = s.textures[0] ? s.textures[0]->version() : 0;
+    d.versions[3] = s.textures[1] ? s.textures[1]->version() : 0;
 }
 
 void GraphicsDevice::drawHeld()
@@ -143,7 +144,8 @@ void GraphicsDevice::closeLayer()
     lastLayerRestored_ = false;
     if (!holding_) return;
     const bool depth = held_.readsDepth();
-    if (!held_.draws.empty() && kept_.valid && held_.sameDraws(kept_) && restoreLayerPixels(depth)) {
+    const bool asKept = !held_.draws.empty() && held_.sameDraws(kept_);
+    if (asKept && restoreLayerPixels(depth)) {
         holding_ = false;
         holdingDevice = nullptr;
         lastLayerRestored_ = true;
@@ -151,7 +153,7 @@ void GraphicsDevice::closeLayer()
     }
     drawHeld();
     // Kept once it repeats, so a camera on the move pays nothing for copies it cannot use.
-    if (!held_.draws.empty() && previous_.valid && held_.sameDraws(previous_) && !(kept_.valid && held_.sameDraws(kept_))) {
+    if (!asKept && !held_.draws.empty() && held_.sameDraws(previous_)) {
         kept_.valid = false;
         if (keepLayerPixels(depth)) kept_ = held_;
     }

@@ -680,7 +680,7 @@ void GlDevice::bindIndexBuffer(GLuint name, uint64_t serial)
 }
 
 void GlDevice::issueDrawIndexedPrimitive(uint32_t primitiveType, int baseVertex, uint32_t /*minIndex*/,
-                                    uint32_t /*numVertices*/, uint32_t startIndex, uint32_t primitiveCount)
+                                         uint32_t /*numVertices*/, uint32_t startIndex, uint32_t primitiveCount)
 {
     auto* indexBuffer = dynamic_cast<GlIndexBuffer*>(indices());
     const uint32_t count = verticesForPrimitives(primitiveType, primitiveCount);
@@ -696,7 +696,7 @@ void GlDevice::issueDrawIndexedPrimitive(uint32_t primitiveType, int baseVertex,
 }
 
 void GlDevice::issueDrawIndexedRanges(uint32_t primitiveType, int baseVertex, uint32_t /*minIndex*/,
-                                 uint32_t /*numVertices*/, const IndexRange* ranges, size_t rangeCount)
+                                      uint32_t /*numVertices*/, const IndexRange* ranges, size_t rangeCount)
 {
     auto* indexBuffer = dynamic_cast<GlIndexBuffer*>(indices());
     if (!indexBuffer || rangeCount == 0) return;
