@@ -7,6 +7,7 @@
 #include <cmath>
 #include <vector>
 
+#include "platform/audio/openal_drivers.h"
 #include "platform/audio/openal_engine.h"
 #include "platform/audio/wav_file.h"
 #include "sound/audio_manager.h"
@@ -201,4 +202,20 @@ TEST(OpenAlDevice, AlsaLibraryMessagesAreSilenced)
     EXPECT_LT(open(&pcm, "zentrix-no-such-device", 0, 0), 0);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     dlclose(alsa);
+}
+
+// The back-ends a run lets OpenAL Soft probe: none for the loopback device, whatever is set; on
+// the sound device all but JACK, unless the user names them in the environment or a
+// configuration file's general section.
+TEST(OpenAlDrivers, LoopbackProbesNoneAndTheDeviceLeavesJackOutUnlessTheUserChooses)
+{
+    TempDir dir;
+    writeFile(dir.file("plain.conf"), "# drivers = jack\n[general]\nperiod_size = 1024\n[wave]\ndrivers = x\n");
+    writeFile(dir.file("named.conf"), "drivers=pulse,alsa\n");
+    writeFile(dir.file("section.conf"), "[wave]\nfile = x.wav\n[ General ]\n  drivers = jack # the user's\n");
+    EXPECT_EQ(openAlDriverChoice(true, "jack", {dir.file("named.conf")}), "null");
+    EXPECT_EQ(openAlDriverChoice(false, nullptr, {dir.file("plain.conf"), dir.file("missing.conf")}), "-jack,");
+    EXPECT_EQ(openAlDriverChoice(false, "", {}), "");
+    EXPECT_EQ(openAlDriverChoice(false, nullptr, {dir.file("plain.conf"), dir.file("named.conf")}), "");
+    EXPECT_EQ(openAlDriverChoice(false, nullptr, {dir.file("section.conf")}), "");
 }

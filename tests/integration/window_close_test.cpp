@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/child_process.h"
 #include "support/fixtures.h"
 
 #ifdef ZENTRIX_HAVE_X11
@@ -30,36 +31,7 @@ constexpr double closeLimitSeconds = 2.0;
 constexpr double closeLimitSeconds = 0.5;
 #endif
 
-bool onPath(const char* tool) { return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0; }
-
 #ifdef ZENTRIX_HAVE_X11
-pid_t spawn(const std::vector<std::string>& args, const std::string& display, int stdoutFd = -1)
-{
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (!display.empty()) setenv("DISPLAY", display.c_str(), 1);
-        if (stdoutFd >= 0) dup2(stdoutFd, 1);
-        std::vector<char*> argv;
-        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    return pid;
-}
-
-// Ends a child process on every way out of the test.
-struct Child {
-    pid_t pid = -1;
-    ~Child()
-    {
-        if (pid > 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
-    }
-};
-
 // Windows come and go while the program starts: a request about one that has gone fails, and
 // must not end the test (Xlib's default handler exits).
 int ignoreXErrors(Display*, XErrorEvent*) { return 0; }
@@ -96,20 +68,6 @@ void requestClose(Display* x, Window w)
     XFlush(x);
 }
 
-// Waits up to limit for pid to end; true when it did.
-bool waitFor(pid_t pid, std::chrono::milliseconds limit, int* status = nullptr)
-{
-    const auto end = std::chrono::steady_clock::now() + limit;
-    int s = 0;
-    while (std::chrono::steady_clock::now() < end) {
-        if (waitpid(pid, &s, WNOHANG) == pid) {
-            if (status) *status = s;
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return false;
-}
 #endif
 
 }  // namespace
@@ -125,22 +83,14 @@ TEST(WindowClose, AfterTwoThousandMouseMovesACloseRequestEndsTheProgramAtOnce)
     // Paced at 50 frames a second, as a user runs it: a queue of events drains one per frame.
     writeFile(dir.file("RenderingAndMore.txt"), "Vertex processing 0 to 3: 3\nPacing 1\nFps 50\nUnused 0\n");
 
-    // The server picks a free display and writes its number to the pipe.
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    Child server{spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, "")};
-    close(fds[1]);
-    std::string number;
-    char c;
-    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    close(fds[0]);
-    ASSERT_FALSE(number.empty()) << "Xvfb did not start";
-    const std::string display = ":" + number;
+    VirtualDisplay server;
+    ASSERT_FALSE(server.name().empty()) << "Xvfb did not start";
+    const std::string display = server.name();
 
     XSetErrorHandler(ignoreXErrors);
     Display* x = XOpenDisplay(display.c_str());
     ASSERT_NE(x, nullptr);
-    Child program{spawn({ZENTRIX_BINARY, "--data", dir.path()}, display)};
+    Child program{spawnProcess({ZENTRIX_BINARY, "--data", dir.path()}, {server.env(), "ALSOFT_DRIVERS=null"})};
     Window window = 0;
     for (int i = 0; i < 2000 && !window; ++i) {
         window = findWindow(x, "My Zentrix");
@@ -164,15 +114,15 @@ TEST(WindowClose, AfterTwoThousandMouseMovesACloseRequestEndsTheProgramAtOnce)
         for (int i = 0; i < 2000; ++i)
             moves.insert(moves.end(), {"mousemove_relative", "--", i % 2 ? "-7" : "7", i % 2 ? "-3" : "3"});
         int status = 0;
-        Child mover{spawn(moves, display)};
-        ASSERT_TRUE(waitFor(mover.pid, std::chrono::seconds(60), &status));
+        Child mover{spawnProcess(moves, {server.env()})};
+        ASSERT_TRUE(waitForExit(mover.pid, std::chrono::seconds(60), &status));
         mover.pid = -1;
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
 
         requestClose(x, window);
         const auto sent = std::chrono::steady_clock::now();
-        const bool ended = waitFor(program.pid, std::chrono::seconds(10), &status);
+        const bool ended = waitForExit(program.pid, std::chrono::seconds(10), &status);
         const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
         EXPECT_TRUE(ended);
         if (ended) program.pid = -1;

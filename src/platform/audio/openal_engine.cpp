@@ -14,7 +14,9 @@
 #include <AL/alc.h>
 #include <AL/alext.h>
 
+#include "platform/audio/openal_drivers.h"
 #include "platform/audio/wav_file.h"
+#include "platform/quiet_stderr.h"
 
 namespace {
 
@@ -388,6 +390,8 @@ public:
     int32_t initAudio(void*, uint32_t defaultPathType, uint32_t, uint32_t, std::string& why) override
     {
         if (output_) return S_OK;
+        // The first call loads and probes the back-ends, whose libraries talk on stderr.
+        QuietStderr quiet;
         auto out = std::make_shared<AlOutput>();
         std::vector<ALCint> attributes;
         if (engine_->kind == OpenAlEngine::Output::Loopback) {
@@ -567,6 +571,7 @@ OpenAlEngine::OpenAlEngine(Output output) : state_(std::make_shared<State>())
     // The program says itself, in one line, when there is no sound; the library's own error log
     // and alsa-lib's stay quiet unless the user asks for the first.
     setenv("ALSOFT_LOGLEVEL", "0", 0);
+    chooseOpenAlDrivers(output == Output::Loopback);
     if (output == Output::Device) silenceAlsa();
 }
 

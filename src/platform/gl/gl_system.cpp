@@ -4,6 +4,7 @@
 
 #include "platform/gl/fixed_function.h"
 #include "platform/gl/gl_device.h"
+#include "platform/quiet_stderr.h"
 
 void setGlWindowAttributes()
 {
@@ -53,7 +54,10 @@ std::unique_ptr<GraphicsDevice> GlSystem::createDevice(uint32_t /*deviceType*/, 
 {
     lastError_.clear();
     if (!context_) {
-        context_ = SDL_GL_CreateContext(window_);
+        {
+            QuietStderr quiet;
+            context_ = SDL_GL_CreateContext(window_);
+        }
         if (!context_) {
             lastError_ = std::string("cannot create an OpenGL 3.3 core context: SDL_GL_CreateContext failed: ") +
                          SDL_GetError();
