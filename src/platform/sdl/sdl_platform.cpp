@@ -2,22 +2,61 @@
 
 #include <time.h>
 
+#include <atomic>
 #include <cstring>
+
+#include "platform/quiet_stderr.h"
+
+namespace {
+
+// Escape and F12 pressed since they were last asked about. The key state says only whether a key
+// is down now, and a tap shorter than a frame is over before the frame looks: the press event,
+// seen as SDL takes it from the display, is kept until read.
+std::atomic<bool> escapePressed{false};
+std::atomic<bool> screenshotPressed{false};
+
+int notePress(void*, SDL_Event* event)
+{
+    if (event->type == SDL_KEYDOWN && !event->key.repeat) {
+        if (event->key.keysym.scancode == SDL_SCANCODE_ESCAPE) escapePressed = true;
+        if (event->key.keysym.scancode == SDL_SCANCODE_F12) screenshotPressed = true;
+    }
+    return 1;
+}
+
+bool keyDown(SDL_Scancode scancode)
+{
+    int count = 0;
+    const Uint8* keys = SDL_GetKeyboardState(&count);
+    return keys && scancode < count && keys[scancode];
+}
+
+}  // namespace
 
 SdlVideo::~SdlVideo()
 {
-    if (started_) SDL_Quit();
+    if (!started_) return;
+    SDL_DelEventWatch(notePress, nullptr);
+    SDL_Quit();
 }
 
 bool SdlVideo::start(bool headless, std::string& error)
 {
     if (headless) SDL_SetHint(SDL_HINT_VIDEODRIVER, "offscreen");
-    if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
+    int status = 0;
+    {
+        QuietStderr quiet;
+        status = SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
+    }
+    if (status != 0) {
         error = std::string("cannot open a window: ") + SDL_GetError() +
                 (headless ? "" : " (no display? run with --headless to render off-screen)");
         return false;
     }
     started_ = true;
+    escapePressed = false;
+    screenshotPressed = false;
+    SDL_AddEventWatch(notePress, nullptr);
     // SDL falls back to its off-screen drivers when no display is reachable; a visible window was
     // asked for, so say so rather than run unseen.
     const char* driver = SDL_GetCurrentVideoDriver();
@@ -39,7 +78,10 @@ bool SdlWindow::create(const char* title, int width, int height, bool fullScreen
 {
     Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_BORDERLESS | SDL_WINDOW_SHOWN;
     if (fullScreen && !headless) flags |= SDL_WINDOW_FULLSCREEN;
-    window_ = SDL_CreateWindow(title, 0, 0, width, height, flags);
+    {
+        QuietStderr quiet;
+        window_ = SDL_CreateWindow(title, 0, 0, width, height, flags);
+    }
     if (!window_) {
         error = std::string("cannot create the window: ") + SDL_GetError();
         return false;
@@ -108,16 +150,15 @@ bool SdlKeyboard::read(uint8_t state[256])
 
 bool SdlKeyboard::escapeDown()
 {
-    int count = 0;
-    const Uint8* keys = SDL_GetKeyboardState(&count);
-    return SDL_SCANCODE_ESCAPE < count && keys[SDL_SCANCODE_ESCAPE];
+    // Both are asked, so that a press held over several frames is not taken again later.
+    const bool pressed = escapePressed.exchange(false);
+    return keyDown(SDL_SCANCODE_ESCAPE) || pressed;
 }
 
 bool screenshotKeyDown()
 {
-    int count = 0;
-    const Uint8* keys = SDL_GetKeyboardState(&count);
-    return keys && SDL_SCANCODE_F12 < count && keys[SDL_SCANCODE_F12];
+    const bool pressed = screenshotPressed.exchange(false);
+    return keyDown(SDL_SCANCODE_F12) || pressed;
 }
 
 bool SdlMouse::read(int32_t& dx, int32_t& dy, int32_t& wheel, uint8_t buttons[8])
