@@ -231,7 +231,7 @@ int startPlatform(Run& run)
         run.clock = std::make_unique<VirtualClock>(static_cast<uint32_t>(options.fixedStepMs));
     else
         run.clock = std::make_unique<SystemClock>();
-    run.clock = run.extras.clock(std::move(run.clock));
+    run.clock = run.extras.clock(std::move(run.clock), !options.headless);
 
     std::string error;
     if (!run.video.start(options.headless, error)) return fail(error);

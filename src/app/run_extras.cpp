@@ -62,9 +62,11 @@ void RunExtras::attachSound(AudioOut& audio)
     });
 }
 
-std::unique_ptr<TickSource> RunExtras::clock(std::unique_ptr<TickSource> clock)
+std::unique_ptr<TickSource> RunExtras::clock(std::unique_ptr<TickSource> clock, bool windowed)
 {
-    if (replaying_) return replayer_.makeClock();
+    // Watched in a window, a replay keeps the pace it was flown at; into a video or off screen it
+    // runs as fast as it can.
+    if (replaying_) return replayer_.makeClock(windowed && !video_.isOpen());
     if (recording_) return recorder_.wrapClock(std::move(clock));
     return clock;
 }

@@ -33,7 +33,9 @@ public:
     bool wantsLoopback(bool headless) const { return video_.isOpen() || (headless && (recording_ || replaying_)); }
     void attachSound(AudioOut& audio);
 
-    std::unique_ptr<TickSource> clock(std::unique_ptr<TickSource> clock);
+    // The clock the run reads: a replay's (paced in a window without a video), a recording's
+    // wrapper, or clock itself.
+    std::unique_ptr<TickSource> clock(std::unique_ptr<TickSource> clock, bool windowed);
     // The seed the run uses: the session's, or fallback (which a recording keeps).
     uint32_t seed(uint32_t fallback);
     std::unique_ptr<KeyboardSource> keyboard(std::unique_ptr<KeyboardSource> keyboard);

@@ -1,6 +1,10 @@
 #include "app/session_run.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <optional>
+#include <thread>
 
 namespace {
 
@@ -14,11 +18,22 @@ public:
     }
     uint32_t now() override
     {
-        const uint32_t t = inner_->now();
+        // A reading the outputs took before the run's first is the run's first, so that the
+        // replay, which answers them the same way, writes the same sound.
+        const uint32_t t = ahead_ ? *ahead_ : inner_->now();
+        ahead_.reset();
+        last_ = t;
         recorder_.tickRead(t);
         return t;
     }
-    uint32_t peek() override { return inner_->peek(); }
+    // The outputs see the clock as the run last read it: a reading of their own would not be in
+    // the session, and its replay could not answer it.
+    uint32_t peek() override
+    {
+        if (last_) return *last_;
+        if (!ahead_) ahead_ = inner_->now();
+        return *ahead_;
+    }
     void frameWorkDone() override { inner_->frameWorkDone(); }
     void pacingPollMissed() override { inner_->pacingPollMissed(); }
     void sleep(uint32_t ms) override { inner_->sleep(ms); }
@@ -26,6 +41,7 @@ public:
 private:
     std::unique_ptr<TickSource> inner_;
     SessionRecorder& recorder_;
+    std::optional<uint32_t> last_, ahead_;
 };
 
 class RecordingKeyboard : public KeyboardSource {
@@ -50,15 +66,45 @@ private:
     SessionRecorder& recorder_;
 };
 
-// Never sleeps: a replay runs as fast as it can draw.
+// Unpaced, it never waits: the replay runs as fast as it can draw. Paced, each reading waits
+// until as much real time has passed since the first as the recording's clock shows, so the
+// replay plays at the pace it was flown; a pause in the recording longer than maxPauseMs is cut
+// short, so that a suspended machine does not hold the window still for hours.
 class ReplayClock : public TickSource {
 public:
-    explicit ReplayClock(SessionReplayer& replayer) : replayer_(replayer) {}
-    uint32_t now() override { return replayer_.nextTick(); }
+    static constexpr uint32_t maxPauseMs = 5000;
+    ReplayClock(SessionReplayer& replayer, bool paced) : replayer_(replayer), paced_(paced) {}
+    uint32_t now() override
+    {
+        const uint32_t t = replayer_.nextTick();
+        if (paced_) waitFor(t);
+        return t;
+    }
     uint32_t peek() override { return replayer_.peekTick(); }
 
 private:
+    using Clock = std::chrono::steady_clock;
+    void waitFor(uint32_t tick)
+    {
+        const Clock::time_point real = Clock::now();
+        if (!started_) {
+            started_ = true;
+            start_ = real;
+            last_ = tick;
+        }
+        // Ticks are taken modulo 2^32, as the run takes its frame times; a step back waits for nothing.
+        const uint32_t step = tick - last_;
+        if (step < 0x80000000u) elapsed_ += std::chrono::milliseconds(std::min(step, maxPauseMs));
+        last_ = tick;
+        const Clock::time_point due = start_ + elapsed_;
+        if (due > real) std::this_thread::sleep_until(due);
+    }
     SessionReplayer& replayer_;
+    bool paced_;
+    bool started_ = false;
+    Clock::time_point start_;
+    Clock::duration elapsed_{};
+    uint32_t last_ = 0;
 };
 
 class ReplayKeyboard : public KeyboardSource {
@@ -181,7 +227,7 @@ bool SessionReplayer::loadText(const std::string& text, const std::string& name,
     return true;
 }
 
-std::unique_ptr<TickSource> SessionReplayer::makeClock() { return std::make_unique<ReplayClock>(*this); }
+std::unique_ptr<TickSource> SessionReplayer::makeClock(bool paced) { return std::make_unique<ReplayClock>(*this, paced); }
 
 std::unique_ptr<KeyboardSource> SessionReplayer::makeKeyboard(std::unique_ptr<KeyboardSource> live)
 {

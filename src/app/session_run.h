@@ -57,7 +57,8 @@ public:
     const std::string& path() const { return path_; }
     int64_t frameCount() const { return static_cast<int64_t>(session_.frames.size()); }
 
-    std::unique_ptr<TickSource> makeClock();
+    // paced: each clock reading waits for as much real time as the recording's clock had passed.
+    std::unique_ptr<TickSource> makeClock(bool paced = false);
     // live supplies only the Escape test: the recorded keys drive the run.
     std::unique_ptr<KeyboardSource> makeKeyboard(std::unique_ptr<KeyboardSource> live);
 

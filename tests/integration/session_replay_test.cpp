@@ -190,3 +190,36 @@ TEST(SessionReplay, OutputsPastTheFileSizeLimitEndWithStatusOne)
     ASSERT_TRUE(parseSession(text.substr(0, text.rfind('\n') + 1), "s.txt", kept, error)) << error;
     EXPECT_GT(kept.frames.size(), 10u);
 }
+
+// The sound of a replay is the recording's, sample for sample, on the real clock: with pacing 1
+// long enough for the first explosion (after about 6.3 s), and with pacing 2, whose frames end
+// at any tick. The outputs read the clock only as the run read it.
+TEST(SessionReplay, RealClockRecordingsSoundTheSameWhenReplayed)
+{
+    TempDir dir;
+    const std::string data = dir.file("data");
+    ASSERT_EQ(runCommand(std::string(ZENTRIX_LANDSCAPE_TOOL) + " --out " + data).exitStatus, 0);
+    struct Case {
+        const char* pacing;
+        const char* frames;
+        bool explodes;
+    };
+    for (const Case& c : {Case{"1\nFps 20", "140", true}, Case{"2\nFps 50", "150", false}}) {
+        SCOPED_TRACE(c.pacing);
+        writeFile(data + "/RenderingAndMore.txt", std::string("Vertex processing 0 to 3: 0\nPacing ") + c.pacing + "\nUnused 0\n");
+        const ProcessResult recorded = runCommand(zentrix("--data " + data + " --frames " + c.frames + " --record " +
+                                                          dir.file("s.txt") + " --trace " + dir.file("t.csv") +
+                                                          " --audio-out " + dir.file("a1.wav")));
+        ASSERT_EQ(recorded.exitStatus, 0) << recorded.output;
+        const ProcessResult replayed = runCommand(
+            zentrix("--data " + data + " --replay " + dir.file("s.txt") + " --audio-out " + dir.file("a2.wav")));
+        ASSERT_EQ(replayed.exitStatus, 0) << replayed.output;
+        const std::string last = lines(readFile(dir.file("t.csv"))).back();
+        if (c.explodes) {
+            EXPECT_NE(cells(last)[30], "0") << "no explosion in the recording";
+        }
+        const std::string sound = readFile(dir.file("a1.wav"));
+        EXPECT_GT(sound.size(), 44100u);
+        EXPECT_TRUE(readFile(dir.file("a2.wav")) == sound) << "the replay's sound differs from the recording's";
+    }
+}
