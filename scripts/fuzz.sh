@@ -30,7 +30,12 @@ run_one() {
     # own reports, which still reach the log.
     "$harness" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=3072 -close_fd_mask=3 -print_final_stats=1 \
         -artifact_prefix="$build/fuzz-findings/$name-" "$build/fuzz-corpus/$name" "$seeds/$name" \
-        >"$build/fuzz-logs/$name.log" 2>&1
+        >"$build/fuzz-logs/$name.log" 2>&1 &
+    local pid=$! status
+    wait "$pid"; status=$?
+    # The harness's scratch folder, which libFuzzer's way out leaves behind.
+    rm -rf /dev/shm/zentrix-fuzz-"$pid"-* /tmp/zentrix-fuzz-"$pid"-*
+    return "$status"
 }
 
 summary() {

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <string>
 
 #include <unistd.h>
 
@@ -13,17 +14,23 @@ void enterFuzzWorkDir()
 {
     static bool entered = false;
     if (entered) return;
-    // Memory-backed where there is such a folder: every input is written as a file.
-    char shm[] = "/dev/shm/zentrix-fuzz-XXXXXX";
-    char tmp[] = "/tmp/zentrix-fuzz-XXXXXX";
-    const char* dir = mkdtemp(shm);
-    if (!dir) dir = mkdtemp(tmp);
+    // Memory-backed where there is such a folder: every input is written as a file. The process
+    // number in the name lets scripts/fuzz.sh remove it after libFuzzer, which ends the process
+    // with _exit, past any clean-up; a corpus replay removes it itself.
+    const std::string stem = "zentrix-fuzz-" + std::to_string(getpid()) + "-XXXXXX";
+    static std::string shm = "/dev/shm/" + stem, tmp = "/tmp/" + stem;
+    const char* dir = mkdtemp(shm.data());
+    if (!dir) dir = mkdtemp(tmp.data());
     if (!dir || chdir(dir) != 0) {
         std::perror("zentrix fuzz: cannot make a scratch folder");
         std::abort();
     }
     entered = true;
-    // Left behind on purpose: libFuzzer ends the process with _exit, past any clean-up.
+    static std::string made = dir;
+    std::atexit([] {
+        std::error_code ec;
+        std::filesystem::remove_all(made, ec);
+    });
 }
 
 void writeInputFile(const char* name, const uint8_t* data, size_t size)
