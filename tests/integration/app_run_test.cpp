@@ -124,12 +124,15 @@ TEST_F(AppRun, CommandLineErrorsAndHelp)
     EXPECT_NE(help.output.find("--fixed-step"), std::string::npos);
 }
 
+// One line of the program's own: Wayland's client library, tried by SDL with no runtime folder,
+// would print its own complaint first.
 TEST_F(AppRun, WithoutADisplaySuggestsHeadless)
 {
-    const ProcessResult r =
-        runCommand("env -u DISPLAY -u WAYLAND_DISPLAY SDL_VIDEODRIVER= " + zentrix("--frames 1 --data " + dir.path()));
+    const ProcessResult r = runCommand("env -u DISPLAY -u WAYLAND_DISPLAY -u XDG_RUNTIME_DIR SDL_VIDEODRIVER= " +
+                                       zentrix("--frames 1 --data " + dir.path()));
     EXPECT_EQ(r.exitStatus, 1) << r.output;
-    EXPECT_NE(r.output.find("--headless"), std::string::npos) << r.output;
+    EXPECT_EQ(r.output, "zentrix: cannot open a window: no display found (DISPLAY and WAYLAND_DISPLAY are unset or "
+                        "unreachable); run with --headless to render off-screen\n");
 }
 
 TEST_F(AppRun, EscapeEndsAfterTheFrameThatSawIt)

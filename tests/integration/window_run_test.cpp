@@ -114,13 +114,15 @@ TEST(WindowRun, StartsAtOnceBesideAStaleSoundServerDatabase)
         writeFile(stale + "/__db.001", "");
     }
     std::vector<std::string> env = noSoundOutputs(dir);
-    env.push_back(display.env());
+    // A runtime folder where nothing can be made: PulseAudio's client complains of it.
+    env.insert(env.end(), {display.env(), "XDG_RUNTIME_DIR=/proc"});
     const Ended run = runWindowed({"--data", dir.path(), "--frames", "3"}, env, dir);
     if (made) fs::remove_all(stale);
     ASSERT_TRUE(run.ended);
     EXPECT_EQ(run.status, 0) << run.stderrText;
     EXPECT_LT(run.seconds, 6.0) << "the start waited for a sound back-end";
-    EXPECT_EQ(run.stderrText.find("BDB"), std::string::npos) << run.stderrText;
+    std::istringstream lines(run.stderrText);
+    for (std::string line; std::getline(lines, line);) EXPECT_EQ(line.rfind("zentrix: ", 0), 0u) << line;
 }
 
 // The sound device path, in CI at last: OpenAL Soft's wave back-end, chosen through a
