@@ -28,15 +28,15 @@ namespace {
 
 class NullDevice : public GraphicsDevice {
 public:
-    std::unique_ptr<VertexBuffer> createVertexBuffer(uint32_t length, uint32_t usage, uint32_t fvf, uint32_t pool) override
+    std::unique_ptr<VertexBuffer> makeVertexBuffer(uint32_t length, uint32_t usage, uint32_t fvf, uint32_t pool) override
     {
         return std::make_unique<VertexBuffer>(length, usage, fvf, pool);
     }
-    std::unique_ptr<IndexBuffer> createIndexBuffer(uint32_t length, uint32_t usage, uint32_t format, uint32_t pool) override
+    std::unique_ptr<IndexBuffer> makeIndexBuffer(uint32_t length, uint32_t usage, uint32_t format, uint32_t pool) override
     {
         return std::make_unique<IndexBuffer>(length, usage, format, pool);
     }
-    std::unique_ptr<Texture> createTexture(uint32_t width, uint32_t height, uint32_t levels, uint32_t usage,
+    std::unique_ptr<Texture> makeTexture(uint32_t width, uint32_t height, uint32_t levels, uint32_t usage,
                                            uint32_t format, uint32_t pool) override
     {
         return std::make_unique<Texture>(width, height, levels, usage, format, pool);

@@ -3,6 +3,16 @@
 #include <algorithm>
 #include <cstring>
 
+#include "device/layer_keeper.h"
+
+namespace {
+
+uint64_t lastResourceVersion = 0;
+
+}  // namespace
+
+uint64_t newResourceVersion() { return ++lastResourceVersion; }
+
 uint32_t vertexSize(uint32_t fvf)
 {
     uint32_t size = 0;
@@ -22,17 +32,23 @@ VertexBuffer::VertexBuffer(uint32_t length, uint32_t usage, uint32_t fvf, uint32
 {
 }
 
-VertexBuffer::~VertexBuffer() { GraphicsDevice::noteResourceWrite(this); }
+VertexBuffer::~VertexBuffer() { noteWrite(); }
+void VertexBuffer::noteWrite()
+{
+    if (link_ && link_->device) link_->device->resourceWritten(this);
+}
 
 uint8_t* VertexBuffer::lock(uint32_t offset, uint32_t size, uint32_t flags)
 {
     if (offset > data_.size()) return nullptr;
     if (size == 0) size = length() - offset;
     if (size > length() - offset) return nullptr;
-    GraphicsDevice::noteResourceWrite(this);
-    // Kept to tell at the unlock whether the bytes changed at all: a buffer written again with
-    // the same bytes (text that stays the same) keeps its version.
-    lockedBytes_.assign(data_.begin() + offset, data_.begin() + offset + size);
+    noteWrite();
+    // Inside a held layer the old bytes are kept to tell at the unlock whether they changed at
+    // all: a buffer written again with the same bytes (text that stays the same) keeps its
+    // version, and the layer can still be put back. Elsewhere any lock is a change.
+    lockedBytesKept_ = link_ && link_->device && link_->device->holdingLayer();
+    if (lockedBytesKept_) lockedBytes_.assign(data_.begin() + offset, data_.begin() + offset + size);
     locked_ = true;
     lockOffset_ = offset;
     lockSize_ = size;
@@ -44,7 +60,8 @@ void VertexBuffer::unlock()
 {
     if (!locked_) return;
     locked_ = false;
-    if (std::memcmp(lockedBytes_.data(), data_.data() + lockOffset_, lockSize_) != 0) version_ = newResourceVersion();
+    if (!lockedBytesKept_ || std::memcmp(lockedBytes_.data(), data_.data() + lockOffset_, lockSize_) != 0)
+        version_ = newResourceVersion();
     // Large buffers are written once; their copy is not worth holding on to.
     if (lockedBytes_.capacity() > keptLockBytes) lockedBytes_ = {};
     onUnlock(lockOffset_, lockSize_, (lockFlags_ & D3DLOCK_DISCARD) != 0);
@@ -57,14 +74,18 @@ IndexBuffer::IndexBuffer(uint32_t length, uint32_t usage, uint32_t format, uint3
 {
 }
 
-IndexBuffer::~IndexBuffer() { GraphicsDevice::noteResourceWrite(this); }
+IndexBuffer::~IndexBuffer() { noteWrite(); }
+void IndexBuffer::noteWrite()
+{
+    if (link_ && link_->device) link_->device->resourceWritten(this);
+}
 
 uint8_t* IndexBuffer::lock(uint32_t offset, uint32_t size, uint32_t /*flags*/)
 {
     if (offset > data_.size()) return nullptr;
     if (size == 0) size = length() - offset;
     if (size > length() - offset) return nullptr;
-    GraphicsDevice::noteResourceWrite(this);
+    noteWrite();
     version_ = newResourceVersion();
     locked_ = true;
     return data_.data() + offset;
@@ -89,7 +110,11 @@ Texture::Texture(uint32_t w, uint32_t h, uint32_t levels, uint32_t usage, uint32
     for (uint32_t i = 0; i < count; ++i) levels_.emplace_back(size_t(width(i)) * height(i) * bytesPerTexel());
 }
 
-Texture::~Texture() { GraphicsDevice::noteResourceWrite(this); }
+Texture::~Texture() { noteWrite(); }
+void Texture::noteWrite()
+{
+    if (link_ && link_->device) link_->device->resourceWritten(this);
+}
 
 uint32_t Texture::width(uint32_t level) const { return std::max(1u, width_ >> level); }
 uint32_t Texture::height(uint32_t level) const { return std::max(1u, height_ >> level); }
@@ -110,7 +135,7 @@ uint32_t Texture::bytesPerTexel() const
 LockedRect Texture::lockRect(uint32_t level)
 {
     if (level >= levels_.size()) return {};
-    GraphicsDevice::noteResourceWrite(this);
+    noteWrite();
     version_ = newResourceVersion();
     return {static_cast<int>(width(level) * bytesPerTexel()), levels_[level].data()};
 }
@@ -148,8 +173,85 @@ void StateBlock::apply()
 
 // ---- GraphicsDevice ----
 
-GraphicsDevice::GraphicsDevice()
+// Equal bytes must mean equal states: a state with padding could differ in bytes nobody set.
+// Where this fires, a field was added or changed type; order the fields so none leaves a gap,
+// then count it here.
+static_assert(sizeof(GraphicsDevice::DeviceState) ==
+                  5 * sizeof(void*) +
+                      4 * (renderStateCount + GraphicsDevice::stageCount * textureStageStateCount +
+                           GraphicsDevice::stageCount * samplerStateCount + 3) +
+                      3 * sizeof(Matrix4) + GraphicsDevice::lightCount * (sizeof(Light) + 1) + sizeof(Material),
+              "GraphicsDevice::DeviceState has padding or a field this sum does not count: see the comment above");
+
+GraphicsDevice::~GraphicsDevice()
 {
+    link_->device = nullptr;
+}
+
+std::unique_ptr<VertexBuffer> GraphicsDevice::createVertexBuffer(uint32_t length, uint32_t usage, uint32_t fvf, uint32_t pool)
+{
+    std::unique_ptr<VertexBuffer> buffer = makeVertexBuffer(length, usage, fvf, pool);
+    if (buffer) buffer->link_ = link_;
+    return buffer;
+}
+
+std::unique_ptr<IndexBuffer> GraphicsDevice::createIndexBuffer(uint32_t length, uint32_t usage, uint32_t format, uint32_t pool)
+{
+    std::unique_ptr<IndexBuffer> buffer = makeIndexBuffer(length, usage, format, pool);
+    if (buffer) buffer->link_ = link_;
+    return buffer;
+}
+
+std::unique_ptr<Texture> GraphicsDevice::createTexture(uint32_t width, uint32_t height, uint32_t levels, uint32_t usage,
+                                                       uint32_t format, uint32_t pool)
+{
+    std::unique_ptr<Texture> texture = makeTexture(width, height, levels, usage, format, pool);
+    if (texture) texture->link_ = link_;
+    return texture;
+}
+
+void GraphicsDevice::resourceWritten(const void* resource) { keeper_->noteWrite(resource); }
+bool GraphicsDevice::holdingLayer() const { return keeper_->holding(); }
+
+void GraphicsDevice::clear(uint32_t flags, uint32_t argb, float z, uint32_t stencil)
+{
+    keeper_->noteClear(flags, argb, z);
+    issueClear(flags, argb, z, stencil);
+}
+
+void GraphicsDevice::drawPrimitive(uint32_t primitiveType, uint32_t startVertex, uint32_t primitiveCount)
+{
+    if (keeper_->hold({LayerKeeper::DrawKind::Vertices, primitiveType, 0, 0, 0, startVertex, primitiveCount})) return;
+    issueDrawPrimitive(primitiveType, startVertex, primitiveCount);
+}
+
+void GraphicsDevice::drawIndexedPrimitive(uint32_t primitiveType, int baseVertex, uint32_t minIndex,
+                                          uint32_t numVertices, uint32_t startIndex, uint32_t primitiveCount)
+{
+    if (keeper_->hold({LayerKeeper::DrawKind::Indexed, primitiveType, baseVertex, minIndex, numVertices, startIndex,
+                       primitiveCount}))
+        return;
+    issueDrawIndexedPrimitive(primitiveType, baseVertex, minIndex, numVertices, startIndex, primitiveCount);
+}
+
+void GraphicsDevice::drawIndexedRanges(uint32_t primitiveType, int baseVertex, uint32_t minIndex, uint32_t numVertices,
+                                       const IndexRange* ranges, size_t rangeCount)
+{
+    if (keeper_->hold({LayerKeeper::DrawKind::Ranges, primitiveType, baseVertex, minIndex, numVertices, 0,
+                       static_cast<uint32_t>(rangeCount)},
+                      ranges))
+        return;
+    issueDrawIndexedRanges(primitiveType, baseVertex, minIndex, numVertices, ranges, rangeCount);
+}
+
+void GraphicsDevice::openLayer() { keeper_->open(); }
+void GraphicsDevice::closeLayer() { keeper_->close(); }
+void GraphicsDevice::setLayersKept(bool on) { keeper_->setKept(on); }
+bool GraphicsDevice::lastLayerRestored() const { return keeper_->lastRestored(); }
+
+GraphicsDevice::GraphicsDevice() : keeper_(std::make_unique<LayerKeeper>(*this))
+{
+    link_->device = this;
     // The start values of the design's device.
     std::fill(std::begin(state_.renderStates), std::end(state_.renderStates), 0u);
     state_.renderStates[D3DRS_ZENABLE] = D3DZB_TRUE;  // a depth buffer is always created

@@ -206,6 +206,14 @@ uint32_t vertexSize(uint32_t fvf);
 // contents.
 uint64_t newResourceVersion();
 
+class GraphicsDevice;
+
+// How a resource reaches the device that made it, to say it is about to be written. The device
+// clears it when it goes, so a resource that outlives its device tells nobody.
+struct DeviceLink {
+    GraphicsDevice* device = nullptr;
+};
+
 class VertexBuffer {
 public:
     VertexBuffer(uint32_t length, uint32_t usage, uint32_t fvf, uint32_t pool);
@@ -226,16 +234,22 @@ public:
     uint64_t version() const { return version_; }
 
 protected:
+    // Tells the device that made it of a write or an end to come: held draws that read it are
+    // drawn first. A derived destructor that frees what draws read calls it before.
+    void noteWrite();
     // The changed range after an unlock; the device uploads it.
     virtual void onUnlock(uint32_t /*offset*/, uint32_t /*size*/, bool /*discard*/) {}
 
 private:
+    friend class GraphicsDevice;
+    std::shared_ptr<DeviceLink> link_;
     std::vector<uint8_t> data_;
     uint32_t usage_, fvf_, pool_;
     bool locked_ = false;
+    bool lockedBytesKept_ = false;
     uint32_t lockOffset_ = 0, lockSize_ = 0, lockFlags_ = 0;
     uint64_t version_ = newResourceVersion();
-    std::vector<uint8_t> lockedBytes_;  // the locked range as it was at the lock
+    std::vector<uint8_t> lockedBytes_;  // the locked range as it was at a lock inside a held layer
     static constexpr size_t keptLockBytes = 65536;
 };
 
@@ -255,9 +269,12 @@ public:
     uint64_t version() const { return version_; }
 
 protected:
+    void noteWrite();  // as VertexBuffer's
     virtual void onUnlock() {}
 
 private:
+    friend class GraphicsDevice;
+    std::shared_ptr<DeviceLink> link_;
     std::vector<uint8_t> data_;
     // Usage and pool are kept as the caller gave them; nothing here depends on them yet.
     [[maybe_unused]] uint32_t usage_;
@@ -293,9 +310,12 @@ public:
     std::span<const uint8_t> levelData(uint32_t level) const { return {levels_[level].data(), levels_[level].size()}; }
 
 protected:
+    void noteWrite();  // as VertexBuffer's
     virtual void onUnlock(uint32_t /*level*/) {}
 
 private:
+    friend class GraphicsDevice;
+    std::shared_ptr<DeviceLink> link_;
     uint32_t width_, height_;
     [[maybe_unused]] uint32_t usage_;  // kept as given, like a buffer's
     uint32_t format_;
@@ -341,6 +361,8 @@ struct IndexRange {
 
 // ---- The device ----
 
+class LayerKeeper;
+
 class GraphicsDevice {
 public:
     GraphicsDevice();
@@ -349,10 +371,10 @@ public:
     GraphicsDevice& operator=(const GraphicsDevice&) = delete;
 
     // Resources. Null when the device cannot create one.
-    virtual std::unique_ptr<VertexBuffer> createVertexBuffer(uint32_t length, uint32_t usage, uint32_t fvf, uint32_t pool) = 0;
-    virtual std::unique_ptr<IndexBuffer> createIndexBuffer(uint32_t length, uint32_t usage, uint32_t format, uint32_t pool) = 0;
-    virtual std::unique_ptr<Texture> createTexture(uint32_t width, uint32_t height, uint32_t levels, uint32_t usage,
-                                                   uint32_t format, uint32_t pool) = 0;
+    std::unique_ptr<VertexBuffer> createVertexBuffer(uint32_t length, uint32_t usage, uint32_t fvf, uint32_t pool);
+    std::unique_ptr<IndexBuffer> createIndexBuffer(uint32_t length, uint32_t usage, uint32_t format, uint32_t pool);
+    std::unique_ptr<Texture> createTexture(uint32_t width, uint32_t height, uint32_t levels, uint32_t usage,
+                                           uint32_t format, uint32_t pool);
     virtual int maxTextureWidth() const = 0;
 
     // Frame.
@@ -371,20 +393,14 @@ public:
     void drawIndexedRanges(uint32_t primitiveType, int baseVertex, uint32_t minIndex, uint32_t numVertices,
                            const IndexRange* ranges, size_t rangeCount);
 
-    // A kept layer: the frame's opening draws, which stay the same while the camera stands (text,
-    // stars, land). Opened right after a clear of target and depth, the layer holds its draws
-    // back, each with the state it was given. On closing, draws equal to those of the layer kept
-    // from an earlier frame, on an equal clear, with every buffer and texture unwritten since,
-    // are dropped and the kept pixels put back; other draws are drawn then, and kept when they
-    // repeat the previous frame's. A device that cannot keep pixels draws everything as it comes.
+    // A kept layer of the frame's opening draws (device/layer_keeper.h): opened right after a clear
+    // of target and depth, closed after the draws that stay the same while the camera stands.
     void openLayer();
     void closeLayer();
     // Off, every layer is drawn; for comparing the two paths.
     void setLayersKept(bool on);
     // Whether the last closed layer put kept pixels back instead of drawing.
-    bool lastLayerRestored() const { return lastLayerRestored_; }
-    // Told by a buffer or texture about to be written: held draws that read it are drawn first.
-    static void noteResourceWrite(const void* resource);
+    bool lastLayerRestored() const;
 
     // State. Kept here, so every device implementation and state block sees the same values;
     // while a state block is being recorded the render, stage, sampler and texture settings go
@@ -429,7 +445,29 @@ public:
     IndexBuffer* indices() const { return state_.indices; }
     PixelShader* pixelShader() const { return state_.pixelShader; }
 
+    // Everything a draw reads besides the resources' contents. No padding, so equal states
+    // compare equal byte for byte.
+    struct DeviceState {
+        Texture* textures[stageCount] = {};
+        VertexBuffer* streamBuffer = nullptr;
+        IndexBuffer* indices = nullptr;
+        PixelShader* pixelShader = nullptr;
+        uint32_t renderStates[renderStateCount] = {};
+        uint32_t stageStates[stageCount][textureStageStateCount] = {};
+        uint32_t samplerStates[stageCount][samplerStateCount] = {};
+        Matrix4 world{}, view{}, projection{};
+        Light lights[lightCount] = {};
+        Material material{};
+        uint32_t streamOffset = 0, streamStride = 0, fvf = 0;
+        bool lightEnabled[lightCount] = {};
+    };
+
 protected:
+    // The resources of this device, made by createVertexBuffer and the like.
+    virtual std::unique_ptr<VertexBuffer> makeVertexBuffer(uint32_t length, uint32_t usage, uint32_t fvf, uint32_t pool) = 0;
+    virtual std::unique_ptr<IndexBuffer> makeIndexBuffer(uint32_t length, uint32_t usage, uint32_t format, uint32_t pool) = 0;
+    virtual std::unique_ptr<Texture> makeTexture(uint32_t width, uint32_t height, uint32_t levels, uint32_t usage,
+                                                 uint32_t format, uint32_t pool) = 0;
     // What the public calls of the same names do on the device.
     virtual void issueClear(uint32_t flags, uint32_t argb, float z, uint32_t stencil) = 0;
     virtual void issueDrawPrimitive(uint32_t primitiveType, uint32_t startVertex, uint32_t primitiveCount) = 0;
@@ -438,8 +476,10 @@ protected:
     // A device that can hand the runs to the driver in one call does.
     virtual void issueDrawIndexedRanges(uint32_t primitiveType, int baseVertex, uint32_t minIndex, uint32_t numVertices,
                                         const IndexRange* ranges, size_t rangeCount);
-    // Copy the render target's colour, and depth if asked, aside / back over the whole target.
-    // False when the device cannot; then every layer is drawn.
+    // The kept layer's hooks: whether the device can keep pixels at all (if not, no layer is ever
+    // held and every call passes through in order); copy the render target's colour, and depth if
+    // asked, aside / back over the whole target, false when that fails (the layer is then drawn).
+    virtual bool canKeepLayerPixels() const { return false; }
     virtual bool keepLayerPixels(bool /*depth*/) { return false; }
     virtual bool restoreLayerPixels(bool /*depth*/) { return false; }
     // The whole state was replaced at once (held draws are drawn with the state they were given).
@@ -460,54 +500,18 @@ protected:
     virtual void onPixelShader(PixelShader* /*shader*/) {}
 
 private:
-    // Everything a draw reads besides the resources' contents. No padding, so equal states
-    // compare equal byte for byte.
-    struct DeviceState {
-        Texture* textures[stageCount] = {};
-        VertexBuffer* streamBuffer = nullptr;
-        IndexBuffer* indices = nullptr;
-        PixelShader* pixelShader = nullptr;
-        uint32_t renderStates[renderStateCount] = {};
-        uint32_t stageStates[stageCount][textureStageStateCount] = {};
-        uint32_t samplerStates[stageCount][samplerStateCount] = {};
-        Matrix4 world{}, view{}, projection{};
-        Light lights[lightCount] = {};
-        Material material{};
-        uint32_t streamOffset = 0, streamStride = 0, fvf = 0;
-        bool lightEnabled[lightCount] = {};
-    };
-    enum class DrawKind : uint32_t { Vertices, Indexed, Ranges };
-    struct HeldDraw {
-        DeviceState state;
-        uint64_t versions[4];  // stream, indices, both textures (0 for none)
-        DrawKind kind;
-        uint32_t primitiveType;
-        int32_t baseVertex;
-        uint32_t minIndex, numVertices, start, count;  // start, count: vertices or indices; else the runs
-    };
-    struct ClearRecord {
-        uint32_t flags = 0, argb = 0;
-        float z = 0.0f;
-    };
-    struct Layer {
-        ClearRecord clear;
-        std::vector<HeldDraw> draws;
-        std::vector<IndexRange> ranges;
-        bool valid = false;
-        bool sameDraws(const Layer& other) const;
-        bool readsDepth() const;
-    };
-    void hold(DrawKind kind, uint32_t primitiveType, int baseVertex, uint32_t minIndex, uint32_t numVertices,
-              uint32_t start, uint32_t count);
-    void drawHeld();
+    friend class LayerKeeper;
+    friend class VertexBuffer;
+    friend class IndexBuffer;
+    friend class Texture;
+    // Told by a resource of this device about to be written or destroyed.
+    void resourceWritten(const void* resource);
+    // Whether a lock now happens inside a held layer, where its old bytes are compared.
+    bool holdingLayer() const;
 
     DeviceState state_;
-    bool keepLayers_ = true;
-    bool holding_ = false;
-    bool drawnSinceClear_ = true;
-    bool lastLayerRestored_ = false;
-    ClearRecord lastClear_;
-    Layer held_, previous_, kept_;
+    std::shared_ptr<DeviceLink> link_ = std::make_shared<DeviceLink>();
+    std::unique_ptr<LayerKeeper> keeper_;
     std::unique_ptr<StateBlock> recording_;
 };
 

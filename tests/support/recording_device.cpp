@@ -35,25 +35,38 @@ private:
 
 }  // namespace
 
-std::unique_ptr<VertexBuffer> RecordingDevice::createVertexBuffer(uint32_t length, uint32_t usage, uint32_t fvf, uint32_t pool)
+std::unique_ptr<VertexBuffer> RecordingDevice::makeVertexBuffer(uint32_t length, uint32_t usage, uint32_t fvf, uint32_t pool)
 {
     calls.push_back(line("CreateVertexBuffer", {length, usage, fvf, pool}));
     if (refuseVertexBuffers) return nullptr;
     return std::make_unique<RecordingVertexBuffer>(length, usage, fvf, pool, calls, recordUnlocks);
 }
 
-std::unique_ptr<IndexBuffer> RecordingDevice::createIndexBuffer(uint32_t length, uint32_t usage, uint32_t format, uint32_t pool)
+std::unique_ptr<IndexBuffer> RecordingDevice::makeIndexBuffer(uint32_t length, uint32_t usage, uint32_t format, uint32_t pool)
 {
     calls.push_back(line("CreateIndexBuffer", {length, usage, format, pool}));
     return std::make_unique<IndexBuffer>(length, usage, format, pool);
 }
 
-std::unique_ptr<Texture> RecordingDevice::createTexture(uint32_t width, uint32_t height, uint32_t levels, uint32_t usage,
+std::unique_ptr<Texture> RecordingDevice::makeTexture(uint32_t width, uint32_t height, uint32_t levels, uint32_t usage,
                                                         uint32_t format, uint32_t pool)
 {
     calls.push_back(line("CreateTexture", {width, height, levels, usage, format, pool}));
     if (refuseTextures) return nullptr;
     return std::make_unique<Texture>(width, height, levels, usage, format, pool);
+}
+
+bool RecordingDevice::keepLayerPixels(bool depth)
+{
+    calls.push_back(line("KeepPixels", {depth ? 1 : 0}));
+    return true;
+}
+
+bool RecordingDevice::restoreLayerPixels(bool depth)
+{
+    if (restoreFails) return false;
+    calls.push_back(line("RestorePixels", {depth ? 1 : 0}));
+    return true;
 }
 
 void RecordingDevice::issueClear(uint32_t flags, uint32_t argb, float z, uint32_t stencil)

@@ -18,6 +18,12 @@ public:
     // Also record "UnlockVertexBuffer offset size discard" lines (off by default, as most tests
     // compare whole call lists that predate it).
     bool recordUnlocks = false;
+    // Keep layers as a device that can copy pixels would: "KeepPixels depth" and
+    // "RestorePixels depth" lines stand for the copies (off by default: then no layer is held and
+    // every call is recorded as it comes). restoreFails makes the copy back fail, as a resized
+    // target does.
+    bool keepsPixels = false;
+    bool restoreFails = false;
 
     // What one drawPrimitive read: the stream's bytes for its vertices, copied at the draw, since
     // a dynamic buffer is overwritten by the next discarding lock.
@@ -29,9 +35,9 @@ public:
     // One entry per draw call of either kind: bit s set when stage s contributes to it.
     std::vector<uint32_t> drawStages;
 
-    std::unique_ptr<VertexBuffer> createVertexBuffer(uint32_t length, uint32_t usage, uint32_t fvf, uint32_t pool) override;
-    std::unique_ptr<IndexBuffer> createIndexBuffer(uint32_t length, uint32_t usage, uint32_t format, uint32_t pool) override;
-    std::unique_ptr<Texture> createTexture(uint32_t width, uint32_t height, uint32_t levels, uint32_t usage,
+    std::unique_ptr<VertexBuffer> makeVertexBuffer(uint32_t length, uint32_t usage, uint32_t fvf, uint32_t pool) override;
+    std::unique_ptr<IndexBuffer> makeIndexBuffer(uint32_t length, uint32_t usage, uint32_t format, uint32_t pool) override;
+    std::unique_ptr<Texture> makeTexture(uint32_t width, uint32_t height, uint32_t levels, uint32_t usage,
                                            uint32_t format, uint32_t pool) override;
     int maxTextureWidth() const override { return maxWidth; }
 
@@ -51,6 +57,9 @@ public:
     int find(const std::string& text, size_t from = 0) const;
 
 protected:
+    bool canKeepLayerPixels() const override { return keepsPixels; }
+    bool keepLayerPixels(bool depth) override;
+    bool restoreLayerPixels(bool depth) override;
     void recordStages();
     void onRenderState(uint32_t state, uint32_t value) override;
     void onTextureStageState(uint32_t stage, uint32_t type, uint32_t value) override;

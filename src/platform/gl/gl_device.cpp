@@ -27,7 +27,7 @@ public:
     ~GlVertexBuffer() override
     {
         // Held draws that read it are drawn while it still exists.
-        GraphicsDevice::noteResourceWrite(static_cast<VertexBuffer*>(this));
+        noteWrite();
         if (life_->alive) glDeleteBuffers(1, &name_);
     }
     GLuint drawableName()
@@ -69,7 +69,7 @@ public:
     ~GlIndexBuffer() override
     {
         // Held draws that read it are drawn while it still exists.
-        GraphicsDevice::noteResourceWrite(static_cast<IndexBuffer*>(this));
+        noteWrite();
         if (life_->alive) glDeleteBuffers(1, &name_);
     }
     GLuint drawableName()
@@ -165,7 +165,7 @@ public:
     ~GlTexture() override
     {
         // Held draws that read it are drawn while it still exists.
-        GraphicsDevice::noteResourceWrite(static_cast<Texture*>(this));
+        noteWrite();
         if (!life_->alive) return;
         life_->textureBindingsStale = true;  // GL unbinds a deleted texture from every unit
         glDeleteTextures(1, &name_);
@@ -336,18 +336,18 @@ void GlDevice::updateViewport()
 
 // ---- Resources ----
 
-std::unique_ptr<VertexBuffer> GlDevice::createVertexBuffer(uint32_t length, uint32_t usage, uint32_t fvf, uint32_t pool)
+std::unique_ptr<VertexBuffer> GlDevice::makeVertexBuffer(uint32_t length, uint32_t usage, uint32_t fvf, uint32_t pool)
 {
     return std::make_unique<GlVertexBuffer>(length, usage, fvf, pool, life_);
 }
 
-std::unique_ptr<IndexBuffer> GlDevice::createIndexBuffer(uint32_t length, uint32_t usage, uint32_t format, uint32_t pool)
+std::unique_ptr<IndexBuffer> GlDevice::makeIndexBuffer(uint32_t length, uint32_t usage, uint32_t format, uint32_t pool)
 {
     if (format != D3DFMT_INDEX16) return nullptr;
     return std::make_unique<GlIndexBuffer>(length, usage, format, pool, life_);
 }
 
-std::unique_ptr<Texture> GlDevice::createTexture(uint32_t width, uint32_t height, uint32_t levels, uint32_t usage,
+std::unique_ptr<Texture> GlDevice::makeTexture(uint32_t width, uint32_t height, uint32_t levels, uint32_t usage,
                                                  uint32_t format, uint32_t pool)
 {
     GlPixelFormat pixels;

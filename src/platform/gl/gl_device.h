@@ -30,9 +30,9 @@ public:
     static std::unique_ptr<GlDevice> create(SDL_Window* window, SDL_GLContext context, std::string& error);
     ~GlDevice() override;
 
-    std::unique_ptr<VertexBuffer> createVertexBuffer(uint32_t length, uint32_t usage, uint32_t fvf, uint32_t pool) override;
-    std::unique_ptr<IndexBuffer> createIndexBuffer(uint32_t length, uint32_t usage, uint32_t format, uint32_t pool) override;
-    std::unique_ptr<Texture> createTexture(uint32_t width, uint32_t height, uint32_t levels, uint32_t usage,
+    std::unique_ptr<VertexBuffer> makeVertexBuffer(uint32_t length, uint32_t usage, uint32_t fvf, uint32_t pool) override;
+    std::unique_ptr<IndexBuffer> makeIndexBuffer(uint32_t length, uint32_t usage, uint32_t format, uint32_t pool) override;
+    std::unique_ptr<Texture> makeTexture(uint32_t width, uint32_t height, uint32_t levels, uint32_t usage,
                                            uint32_t format, uint32_t pool) override;
     int maxTextureWidth() const override { return maxTextureSize_; }
 
@@ -60,6 +60,7 @@ protected:
                                    uint32_t startIndex, uint32_t primitiveCount) override;
     void issueDrawIndexedRanges(uint32_t primitiveType, int baseVertex, uint32_t minIndex, uint32_t numVertices,
                                 const IndexRange* ranges, size_t rangeCount) override;
+    bool canKeepLayerPixels() const override { return true; }
     bool keepLayerPixels(bool depth) override;
     bool restoreLayerPixels(bool depth) override;
     void onStateReplaced() override { pipelineDirty_ = samplersDirty_ = true; }
