@@ -244,8 +244,8 @@ bool checkJpegLayout(const uint8_t* bytes, size_t size, int64_t width, int64_t h
         ++scans;
         // The entropy-coded data: up to a marker other than a stuffed zero or a restart.
         const size_t start = pos;
-        while (pos + 1 < size && !(bytes[pos] == 0xFF && bytes[pos + 1] != 0 && (bytes[pos + 1] < 0xD0 || bytes[pos + 1] > 0xD7)))
-            ++pos;
+        const auto restartOrStuffed = [](uint8_t b) { return b == 0 || (b >= 0xD0 && b <= 0xD7); };
+        while (pos + 1 < size && !(bytes[pos] == 0xFF && !restartOrStuffed(bytes[pos + 1]))) ++pos;
         dataBytes += pos - start;
     }
     if (scans * blocks > maxJpegScanBlocks) {
@@ -344,6 +344,10 @@ bool readPictureFile(const std::string& path, PageBlock& bytes, size_t& length, 
 
 bool checkPngLayout(const uint8_t* bytes, size_t size, std::string& error)
 {
+    if (size < 8) {
+        error = "the PNG signature is cut short";
+        return false;
+    }
     size_t pos = 8;  // after the signature
     bool imageData = false;
     uint64_t dataBytes = 0;
@@ -378,7 +382,8 @@ bool checkPngLayout(const uint8_t* bytes, size_t size, std::string& error)
             const uint64_t width = be32(bytes + 16), height = be32(bytes + 20);
             const uint8_t depth = bytes[24], colour = bytes[25];
             const uint64_t channels = colour == 2 ? 3 : colour == 4 ? 2 : colour == 6 ? 4 : 1;
-            const uint64_t texelBytes = std::min<uint64_t>(width * height, uint64_t(1) << 40) * channels * depth / 8;
+            const uint64_t side = uint64_t(1) << 20;  // keeps the product in range; far above any accepted side
+            const uint64_t texelBytes = std::min(width, side) * std::min(height, side) * channels * depth / 8;
             if (dataBytes * 1032 + 1032 < texelBytes) {
                 error = "the PNG file holds " + std::to_string(dataBytes) + " bytes of image data, too few for the " +
                         std::to_string(width) + " x " + std::to_string(height) + " texels its header announces";
