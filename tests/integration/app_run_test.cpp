@@ -422,3 +422,31 @@ TEST_F(AppRun, RunningOutOfMemoryIsOneLineWithStatusOne)
     EXPECT_EQ(readFile(dir.file("keep.csv")), "precious");
 }
 #endif
+
+TEST_F(AppRun, PicturesThatEndEarlyAreOneLineNeverAHang)
+{
+    // A PNG that ends after an empty side chunk, before its image data: it used to make the
+    // decoder spin for ever, deaf to signals. The kill bounds a regression to a failure.
+    std::string png = std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\0\x40\0\0\0\x40\x08\0\0\0\0\x8f\x02\x2e\x02", 33);
+    png += std::string("\0\0\0\0tEXt\0\0\0\0", 12);
+    writeFile(dir.file("cut.png"), png);
+    std::vector<uint8_t> black(4 * 4 * 3, 0);
+    stbi_write_bmp(dir.file("black.bmp").c_str(), 4, 4, 3, black.data());
+    writeFile(dir.file("Terrain.txt"),
+              "LandTiles 1 WaterTiles 0\nL X 0 Y 0 Z 0 C 255 R 255 U 1 V 1 W 100 D 100 H 0.1 B 0 D 0 H 0\n");
+    const auto runWith = [&](const char* base, const char* height) {
+        writeFile(dir.file("TerrainTextures.txt"),
+                  std::string("Base 1 ") + base + " Detail 1 black.bmp Height 1 " + height);
+        return runCommand("timeout -s KILL 30 " + zentrix("--headless --data " + dir.path() + " --frames 2 --fixed-step 20"));
+    };
+    // A texture is left out with one warning; the height map the tile needs ends the run.
+    const ProcessResult texture = runWith("cut.png", "black.bmp");
+    EXPECT_EQ(texture.exitStatus, 0) << texture.output;
+    EXPECT_TRUE(hasLine(texture.output, "zentrix: warning: cannot load texture cut.png: the PNG file ends before its "
+                                        "image data\n"))
+        << texture.output;
+    const ProcessResult height = runWith("black.bmp", "cut.png");
+    EXPECT_EQ(height.exitStatus, 1) << height.output;
+    EXPECT_EQ(lastLine(height.output), "zentrix: Terrain.txt: land tile 0: height map 0 (cut.png) could not be "
+                                       "loaded, and the tile needs its heights\n");
+}

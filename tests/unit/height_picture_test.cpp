@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/image/height_picture.h"
 
@@ -74,6 +76,18 @@ TEST(HeightPicture, BadPicturesAreRefusedWithAReason)
     EXPECT_NE(error.find("9000 x 9000, more than 8192"), std::string::npos) << error;
     EXPECT_FALSE(loadHeightPicture(seed(""), picture, error));
     EXPECT_EQ(error, "is a directory");
+    // A header, then an empty side chunk and the end; a side chunk's header claiming 2 GiB.
+    // libpng would allocate the whole claim before finding that the file ends.
+    const std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13, 'I', 'H', 'D', 'R', 0,
+                                      0, 0, 64, 0, 0, 0, 64, 8, 0, 0, 0, 0, 0x8F, 0x02, 0x2E, 0x02};
+    for (const auto& [side, reason] : {std::pair<std::vector<uint8_t>, std::string>{
+                                           {0, 0, 0, 0, 't', 'E', 'X', 't', 0, 0, 0, 0}, "ends before its image data"},
+                                       {{0x7F, 0xFF, 0xFF, 0xFF, 'i', 'T', 'X', 't'}, "2147483647 bytes runs past"}}) {
+        std::vector<uint8_t> bytes = png;
+        bytes.insert(bytes.end(), side.begin(), side.end());
+        EXPECT_FALSE(decodeHeightPicture(bytes.data(), bytes.size(), picture, error));
+        EXPECT_NE(error.find(reason), std::string::npos) << error;
+    }
     const uint8_t text[] = "not a picture at all";
     EXPECT_FALSE(decodeHeightPicture(text, sizeof text, picture, error));
     EXPECT_TRUE(picture.levels.empty());

@@ -94,6 +94,7 @@ bool decodePng(const uint8_t* bytes, size_t size, HeightPicture& out, std::strin
                 std::to_string(maxImageSide) + " texels on a side";
         return false;
     }
+    if (!checkPngLayout(bytes, size, error)) return false;
     PngSource source{bytes, size, 0, "corrupt PNG"};
     PngDecode d;
     d.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &source, pngError, pngWarning);

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -78,6 +79,63 @@ private:
     int saved_ = -1;
 };
 
+// Bytes in memory for SDL2_image's decoders, past whose end every read yields 0xFF bytes.
+// SDL2_image's PNG reader ignores a short read and hands libpng what its buffer held before, on
+// which libpng can loop for ever; a chunk length of 0xFFFFFFFF is one libpng refuses at once.
+// The chunk layout is checked first, so this only guards what that check cannot foresee.
+struct BoundedBytes {
+    const uint8_t* bytes;
+    size_t size;
+    size_t offset;
+};
+
+Sint64 boundedSize(SDL_RWops* ops) { return Sint64(static_cast<BoundedBytes*>(ops->hidden.unknown.data1)->size); }
+
+Sint64 boundedSeek(SDL_RWops* ops, Sint64 offset, int whence)
+{
+    auto* source = static_cast<BoundedBytes*>(ops->hidden.unknown.data1);
+    const Sint64 base = whence == RW_SEEK_CUR ? Sint64(source->offset) : whence == RW_SEEK_END ? Sint64(source->size) : 0;
+    const Sint64 target = base + offset;
+    if (target < 0 || target > Sint64(source->size)) return SDL_SetError("seek outside the picture");
+    source->offset = size_t(target);
+    return target;
+}
+
+size_t boundedRead(SDL_RWops* ops, void* out, size_t size, size_t count)
+{
+    auto* source = static_cast<BoundedBytes*>(ops->hidden.unknown.data1);
+    if (size == 0 || count > SIZE_MAX / size) return 0;
+    const size_t wanted = size * count;
+    const size_t available = std::min(wanted, source->size - source->offset);
+    std::memcpy(out, source->bytes + source->offset, available);
+    std::memset(static_cast<uint8_t*>(out) + available, 0xFF, wanted - available);
+    source->offset += available;
+    return available / size;
+}
+
+size_t boundedWrite(SDL_RWops*, const void*, size_t, size_t) { return 0; }
+
+int boundedClose(SDL_RWops* ops)
+{
+    SDL_FreeRW(ops);
+    return 0;
+}
+
+// Owns an SDL_RWops over source, which must outlive it.
+SDL_RWops* openBounded(BoundedBytes& source)
+{
+    SDL_RWops* ops = SDL_AllocRW();
+    if (!ops) return nullptr;
+    ops->type = SDL_RWOPS_UNKNOWN;
+    ops->size = boundedSize;
+    ops->seek = boundedSeek;
+    ops->read = boundedRead;
+    ops->write = boundedWrite;
+    ops->close = boundedClose;
+    ops->hidden.unknown.data1 = &source;
+    return ops;
+}
+
 const char* typeName(ImageFileType type)
 {
     switch (type) {
@@ -87,6 +145,10 @@ const char* typeName(ImageFileType type)
     default: return "unknown";
     }
 }
+
+// Scans times blocks of 8 x 8 texels a JPEG may ask the decoder to pass over, some seconds of
+// decoding: a common progressive file of the largest size asks for a twentieth of it.
+constexpr int64_t maxJpegScanBlocks = int64_t(1) << 28;
 
 uint32_t be16(const uint8_t* p) { return uint32_t(p[0]) << 8 | p[1]; }
 uint32_t be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
@@ -118,6 +180,16 @@ bool pngHeaderSize(const uint8_t* bytes, size_t size, int64_t& width, int64_t& h
     return true;
 }
 
+std::string chunkName(const uint8_t* type)
+{
+    std::string name;
+    for (int i = 0; i < 4; ++i) {
+        const char c = char(type[i]);
+        name += (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ? c : '?';
+    }
+    return name;
+}
+
 bool jpegHeaderSize(const uint8_t* bytes, size_t size, int64_t& width, int64_t& height, std::string& error)
 {
     // Markers up to the first frame header; it must come before the first scan.
@@ -143,6 +215,50 @@ bool jpegHeaderSize(const uint8_t* bytes, size_t size, int64_t& width, int64_t& 
     }
     error = "the JPEG has no frame header before its image data";
     return false;
+}
+
+// Walks a whole JPEG, its entropy-coded data included, to its end marker: a file without one
+// has been cut short. Each scan costs a pass over every block of the picture, and every block
+// needs at least one bit of the data, which bounds what a small file may announce.
+bool checkJpegLayout(const uint8_t* bytes, size_t size, int64_t width, int64_t height, std::string& error)
+{
+    const int64_t blocks = ((width + 7) / 8) * ((height + 7) / 8);
+    int64_t scans = 0;
+    size_t dataBytes = 0, pos = 2;
+    for (;;) {
+        while (pos < size && bytes[pos] != 0xFF) ++pos;
+        while (pos < size && bytes[pos] == 0xFF) ++pos;
+        if (pos >= size) {
+            error = "the JPEG file ends before its end marker";
+            return false;
+        }
+        const uint8_t marker = bytes[pos++];
+        if (marker == 0xD9) break;
+        if (marker == 0xD8 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) continue;
+        if (size - pos < 2 || be16(bytes + pos) < 2 || be16(bytes + pos) > size - pos) {
+            error = "a JPEG segment runs past the end of the file";
+            return false;
+        }
+        pos += be16(bytes + pos);
+        if (marker != 0xDA) continue;
+        ++scans;
+        // The entropy-coded data: up to a marker other than a stuffed zero or a restart.
+        const size_t start = pos;
+        const auto restartOrStuffed = [](uint8_t b) { return b == 0 || (b >= 0xD0 && b <= 0xD7); };
+        while (pos + 1 < size && !(bytes[pos] == 0xFF && !restartOrStuffed(bytes[pos + 1]))) ++pos;
+        dataBytes += pos - start;
+    }
+    if (scans * blocks > maxJpegScanBlocks) {
+        error = "the JPEG has " + std::to_string(scans) + " scans, too many for a picture of " + std::to_string(width) +
+                " x " + std::to_string(height);
+        return false;
+    }
+    if (int64_t(dataBytes) * 8 < blocks) {
+        error = "the JPEG file holds " + std::to_string(dataBytes) + " bytes of image data, too few for the " +
+                std::to_string(width) + " x " + std::to_string(height) + " texels its header announces";
+        return false;
+    }
+    return true;
 }
 
 bool bmpHeaderSize(const uint8_t* bytes, size_t size, int64_t& width, int64_t& height, std::string& error)
@@ -224,6 +340,63 @@ bool readPictureFile(const std::string& path, PageBlock& bytes, size_t& length, 
         return false;
     }
     return true;
+}
+
+bool checkPngLayout(const uint8_t* bytes, size_t size, std::string& error)
+{
+    if (size < 8) {
+        error = "the PNG signature is cut short";
+        return false;
+    }
+    size_t pos = 8;  // after the signature
+    bool imageData = false;
+    uint64_t dataBytes = 0;
+    for (;;) {
+        if (size - pos < 8) {
+            error = size == pos ? imageData ? "the PNG file ends before its IEND chunk"
+                                            : "the PNG file ends before its image data"
+                                : "the PNG file ends inside a chunk header";
+            return false;
+        }
+        const uint32_t length = be32(bytes + pos);
+        const uint8_t* type = bytes + pos + 4;
+        if (uint64_t(length) + 12 > size - pos) {
+            error = "a PNG chunk of " + std::to_string(length) + " bytes runs past the end of the file";
+            return false;
+        }
+        const bool header = std::memcmp(type, "IHDR", 4) == 0;
+        if ((pos == 8) != header || (header && length != 13)) {
+            error = "the PNG file does not begin with one IHDR chunk of 13 bytes";
+            return false;
+        }
+        if (std::memcmp(type, "IDAT", 4) == 0) {
+            imageData = true;
+            dataBytes += length;
+        } else if (std::memcmp(type, "IEND", 4) == 0) {
+            if (!imageData) {
+                error = "the PNG file ends (IEND) before its image data";
+                return false;
+            }
+            // Deflate packs at most 1032 bytes into one (a 258-byte match in two bits), so image
+            // data too short for the texels announced is refused before room is made for them.
+            const uint64_t width = be32(bytes + 16), height = be32(bytes + 20);
+            const uint8_t depth = bytes[24], colour = bytes[25];
+            const uint64_t channels = colour == 2 ? 3 : colour == 4 ? 2 : colour == 6 ? 4 : 1;
+            const uint64_t side = uint64_t(1) << 20;  // keeps the product in range; far above any accepted side
+            const uint64_t texelBytes = std::min(width, side) * std::min(height, side) * channels * depth / 8;
+            if (dataBytes * 1032 + 1032 < texelBytes) {
+                error = "the PNG file holds " + std::to_string(dataBytes) + " bytes of image data, too few for the " +
+                        std::to_string(width) + " x " + std::to_string(height) + " texels its header announces";
+                return false;
+            }
+            return true;
+        } else if (length > maxPngSideChunkBytes) {
+            error = "the PNG file's " + chunkName(type) + " chunk of " + std::to_string(length) +
+                    " bytes is larger than a picture's side data may be";
+            return false;
+        }
+        pos += 12 + size_t(length);
+    }
 }
 
 ImageFileType imageFileType(const uint8_t* bytes, size_t size)
@@ -387,6 +560,8 @@ ImageFileType checkedType(const uint8_t* bytes, size_t size, std::string& error)
         error = "the file is too large for a picture";
         return ImageFileType::Unknown;
     }
+    if (type == ImageFileType::Png && !checkPngLayout(bytes, size, error)) return ImageFileType::Unknown;
+    if (type == ImageFileType::Jpeg && !checkJpegLayout(bytes, size, w, h, error)) return ImageFileType::Unknown;
     return type;
 }
 
@@ -414,7 +589,8 @@ bool ImageDecoder::decode(const uint8_t* bytes, size_t size, PageBlock* file, De
         }
     }
 
-    SDL_RWops* source = SDL_RWFromConstMem(bytes, static_cast<int>(size));
+    BoundedBytes bounded{bytes, size, 0};
+    SDL_RWops* source = openBounded(bounded);
     if (!source) {
         error = std::string("cannot read the image from memory: ") + SDL_GetError();
         return false;

@@ -31,6 +31,17 @@ inline constexpr int maxImageSide = 8192;
 bool imageHeaderSize(const uint8_t* bytes, size_t size, ImageFileType type, int64_t& width, int64_t& height,
                      std::string& error);
 
+// Larger side data is refused: no chunk but the image data needs this much, and libpng would
+// allocate a chunk's whole length before reading it.
+inline constexpr uint32_t maxPngSideChunkBytes = uint32_t(64) << 20;
+
+// Checks a whole PNG's chunk layout before a decoder sees it: IHDR first, every chunk complete
+// inside the file, side chunks within maxPngSideChunkBytes, image data (IDAT) before IEND, and
+// IEND present (anything after it is ignored). A decoder given a file that passes never reads
+// past its end and never allocates more for a chunk than the file holds. False with error for
+// a file that ends early or claims more than it holds.
+bool checkPngLayout(const uint8_t* bytes, size_t size, std::string& error);
+
 // What an image file's header announces, read without decoding: unknown for a file that cannot
 // be opened, is no BMP, JPEG or PNG, or announces a size the loader refuses (loading it will fail
 // with its own warning). A header too deep in a large file to be found counts as the largest
