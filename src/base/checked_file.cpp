@@ -172,6 +172,7 @@ bool OutputFile::open(const std::string& path, const char* what, Accept accept)
     created_ = false;
     target_.clear();
     temporary_.clear();
+    openErrno_ = 0;
     int err = 0;
     struct stat link {};
     if (::lstat(path.c_str(), &link) != 0) {
@@ -213,6 +214,7 @@ bool OutputFile::open(const std::string& path, const char* what, Accept accept)
         }
     }
     if (!file_) {
+        openErrno_ = err;
         if (error_.empty())
             error_ = "cannot create " + what_ + " " + path_ + ": " + (err ? std::strerror(err) : "unknown error");
         return false;

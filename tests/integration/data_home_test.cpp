@@ -165,3 +165,42 @@ TEST(DataHome, BundledSetIsFoundThroughXdgDataDirsOrEveryPlaceLookedInIsNamed)
         << none.output;
     EXPECT_FALSE(fs::exists(dir / "home2"));
 }
+
+// A data folder that cannot take the log (a system-wide install): the run goes on, its log in
+// the user's state folder, said in one line. Root writes anywhere, so as root the program runs
+// as nobody, for whom the folder's permissions refuse the write (EACCES: the path a read-only
+// mount's EROFS takes too).
+TEST(DataHome, ReadOnlyDataFolderLeavesTheLogToTheStateFolder)
+{
+    TempDir dir;
+    std::string asUser;
+    writeFixtureData(dir.file("data"));
+    fs::copy_file(ZENTRIX_BINARY, dir / "zentrix");
+    fs::create_directories(dir / "home");
+    if (geteuid() == 0) {
+        if (runCommand("command -v setpriv").exitStatus != 0) GTEST_SKIP() << "setpriv is needed to run as nobody";
+        asUser = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+        fs::permissions(dir.path(), fs::perms::all & ~fs::perms::group_write & ~fs::perms::others_write);
+        ASSERT_EQ(chown(dir.file("home").c_str(), 65534, 65534), 0);
+    }
+    fs::permissions(dir / "data", fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    const auto runWith = [&](const std::string& environment) {
+        return runCommand("cd " + dir.path() + " && env -u XDG_STATE_HOME HOME=" + dir.file("home") + " " +
+                          environment + " " + asUser + "./zentrix --data data" + twoFrames);
+    };
+
+    const ProcessResult home = runWith("");
+    EXPECT_EQ(home.exitStatus, 0) << home.output;
+    const std::string log = dir.file("home/.local/state/zentrix/protokoll.txt");
+    EXPECT_TRUE(hasLine(home.output, "zentrix: the data folder " + dir.file("data") +
+                                         " cannot take the log (Permission denied); it goes to " + log))
+        << home.output;
+    EXPECT_NE(readFile(log).find("VertexProcessing"), std::string::npos);
+    EXPECT_FALSE(fs::exists(dir / "data/protokoll.txt"));
+
+    const ProcessResult state = runWith("XDG_STATE_HOME=" + dir.file("home/state"));
+    EXPECT_EQ(state.exitStatus, 0) << state.output;
+    EXPECT_TRUE(fs::exists(dir / "home/state/zentrix/protokoll.txt"));
+    fs::permissions(dir / "data", fs::perms::owner_write, fs::perm_options::add);
+}
