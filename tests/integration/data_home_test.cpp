@@ -204,3 +204,20 @@ TEST(DataHome, ReadOnlyDataFolderLeavesTheLogToTheStateFolder)
     EXPECT_TRUE(fs::exists(dir / "home/state/zentrix/protokoll.txt"));
     fs::permissions(dir / "data", fs::perms::owner_write, fs::perm_options::add);
 }
+
+// Run from elsewhere, a message names the data file where it is; run in the data folder itself,
+// by its name as before.
+TEST(DataHome, MessagesNameDataFilesWhereTheyAreUnlessRunInTheDataFolder)
+{
+    TempDir dir;
+    writeFixtureData(dir.file("data"));
+    fs::remove(dir / "data/Terrain.txt");
+    const std::string program = std::string(ZENTRIX_BINARY) + " --headless --frames 1 --data ";
+    const ProcessResult away = runCommand(program + "data");
+    EXPECT_EQ(away.exitStatus, 1);
+    EXPECT_TRUE(hasLine(away.output, "zentrix: cannot open " + dir.file("data/Terrain.txt") + ": No such file or directory"))
+        << away.output;
+    const ProcessResult here = runCommand("cd data && " + program + ".");
+    EXPECT_EQ(here.exitStatus, 1);
+    EXPECT_TRUE(hasLine(here.output, "zentrix: cannot open Terrain.txt: No such file or directory")) << here.output;
+}
