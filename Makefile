@@ -136,5 +136,5 @@ clean:
 	fi
 
 distclean:
-	@echo "zentrix: removing every build folder and the demo data in $(DEMO), edits and screenshots included"
+	@echo "zentrix: removing every build folder, the demo data in $(DEMO) (edits and screenshots included) and the record make uninstall reads"
 	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD) $(RELEASE_BUILD)
