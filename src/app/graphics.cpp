@@ -128,7 +128,7 @@ bool openLog(OutputFile& log, std::string& error)
         }
         why = log.error();
     }
-    error += ", nor " + why;
+    error += "; nor can it go to the state folder: " + why;
     return false;
 }
 

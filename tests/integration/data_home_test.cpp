@@ -167,34 +167,43 @@ TEST(DataHome, BundledSetIsFoundThroughXdgDataDirsOrEveryPlaceLookedInIsNamed)
 }
 
 // A data folder that cannot take the log (a system-wide install): the run goes on, its log in
-// the user's state folder, said in one line. Root writes anywhere, so as root the program runs
-// as nobody, for whom the folder's permissions refuse the write (EACCES: the path a read-only
-// mount's EROFS takes too).
+// the user's state folder, said in one line. The folder is made read-only by a read-only bind
+// mount in a mount namespace of the run's own where that can be made (EROFS), else by its
+// permissions; root passes those by, so root then runs the program as nobody (EACCES). Both
+// failures take the same path.
 TEST(DataHome, ReadOnlyDataFolderLeavesTheLogToTheStateFolder)
 {
     TempDir dir;
-    std::string asUser;
     writeFixtureData(dir.file("data"));
     fs::copy_file(ZENTRIX_BINARY, dir / "zentrix");
     fs::create_directories(dir / "home");
-    if (geteuid() == 0) {
-        if (runCommand("command -v setpriv").exitStatus != 0) GTEST_SKIP() << "setpriv is needed to run as nobody";
-        asUser = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
-        fs::permissions(dir.path(), fs::perms::all & ~fs::perms::group_write & ~fs::perms::others_write);
-        ASSERT_EQ(chown(dir.file("home").c_str(), 65534, 65534), 0);
+    const std::string data = dir.file("data");
+    const std::string mountReadOnly =
+        "unshare -m sh -c 'mount --bind " + data + " " + data + " && mount -o remount,bind,ro " + data;
+    std::string wrapper, reason = "Permission denied";
+    if (geteuid() == 0 && runCommand(mountReadOnly + "'").exitStatus == 0) {
+        wrapper = mountReadOnly + " && exec \"$0\" \"$@\"' ";
+        reason = "Read-only file system";
+    } else {
+        if (geteuid() == 0) {
+            if (runCommand("command -v setpriv").exitStatus != 0) GTEST_SKIP() << "setpriv is needed to run as nobody";
+            wrapper = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+            fs::permissions(dir.path(), fs::perms::all & ~fs::perms::group_write & ~fs::perms::others_write);
+            ASSERT_EQ(chown(dir.file("home").c_str(), 65534, 65534), 0);
+        }
+        fs::permissions(dir / "data", fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                        fs::perm_options::remove);
     }
-    fs::permissions(dir / "data", fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-                    fs::perm_options::remove);
     const auto runWith = [&](const std::string& environment) {
         return runCommand("cd " + dir.path() + " && env -u XDG_STATE_HOME HOME=" + dir.file("home") + " " +
-                          environment + " " + asUser + "./zentrix --data data" + twoFrames);
+                          environment + " " + wrapper + "./zentrix --data data" + twoFrames);
     };
 
     const ProcessResult home = runWith("");
     EXPECT_EQ(home.exitStatus, 0) << home.output;
     const std::string log = dir.file("home/.local/state/zentrix/protokoll.txt");
-    EXPECT_TRUE(hasLine(home.output, "zentrix: the data folder " + dir.file("data") +
-                                         " cannot take the log (Permission denied); it goes to " + log))
+    EXPECT_TRUE(hasLine(home.output,
+                        "zentrix: the data folder " + data + " cannot take the log (" + reason + "); it goes to " + log))
         << home.output;
     EXPECT_NE(readFile(log).find("VertexProcessing"), std::string::npos);
     EXPECT_FALSE(fs::exists(dir / "data/protokoll.txt"));
