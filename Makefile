@@ -2,7 +2,9 @@
 #   the bundled data (written once into build/demo; DATA=DIR runs on another data folder).
 # make demo-data: rewrite the bundled data set in build/demo, overwriting any edits.
 # make install: the program, the tool, the bundled data, desktop entry and manual pages under
-#   PREFIX (default /usr/local); DESTDIR is honoured.
+#   PREFIX (default /usr/local), built Release in build-release/; DESTDIR is honoured, and
+#   CMAKE_FLAGS reaches the configuration (-DCMAKE_INSTALL_BINDIR=games ...).
+# make uninstall: removes what the last make install wrote, and the folders it made if empty.
 # make test: install what is missing, build everything, run every test.
 # make test-sanitize: every test again, built with AddressSanitizer and UndefinedBehaviorSanitizer.
 # make fuzz: each libFuzzer harness of tests/fuzz for FUZZ_SECONDS (clang).
@@ -10,12 +12,21 @@
 # make bench: frame time, start-up, processor time and memory on the bundled data.
 # make bench-peer: frame time against the Irrlicht 1.8.5 peers on the same scenes (PEER=DIR
 #   names the folder with their compare.sh, default ../shared/peer; ROUNDS=N, default 5).
+# make clean: the build folders, all but the demo data in build/demo (edits, F12 pictures).
+# make distclean: everything make made, the demo data included.
+#
+# "Install what is missing" is scripts/install-deps.sh: the demo's packages for run, install
+# and build-demo, the test packages as well for test, test-sanitize, fuzz, soak and bench.
+# NODEPS=1 skips it (a packager's build, a system without apt-get): nothing is installed.
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+RELEASE_BUILD ?= build-release
 DEMO := $(BUILD)/demo
+NODEPS ?=
+CMAKE_FLAGS ?=
 ARGS ?=
 DATA ?=
 PREFIX ?= /usr/local
@@ -23,21 +34,29 @@ TOOL := $(BUILD)/zentrix-landscape
 PEER ?= ../shared/peer
 ROUNDS ?= 5
 
-.PHONY: all deps configure build build-demo demo-data demo-data-once run install test test-sanitize fuzz soak bench bench-peer clean
+.PHONY: all deps deps-run configure configure-run build build-demo demo-data demo-data-once run install uninstall \
+	test test-sanitize fuzz soak bench bench-peer clean distclean
 
 all: build
 
+deps-run:
+	@if [ "$(NODEPS)" != 1 ]; then scripts/install-deps.sh run; fi
+
 deps:
-	@scripts/install-deps.sh
+	@if [ "$(NODEPS)" != 1 ]; then scripts/install-deps.sh test; fi
+
+# The demo alone configures without GoogleTest; the tests need it.
+configure-run: deps-run
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 
 configure: deps
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZENTRIX_TESTS=ON >/dev/null
 
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
 # Only what the demo needs: no tests, fuzz replays or benchmarks.
-build-demo: configure
+build-demo: configure-run
 	@cmake --build $(BUILD) -j $(JOBS) --target zentrix zentrix-landscape
 
 # The bundled data set is written only when it is not there yet, so edits to it survive.
@@ -59,9 +78,15 @@ run: build-demo
 	@scripts/run-demo.sh $(BUILD)/zentrix $(DATA) $(BUILD)/run $(ARGS)
 endif
 
-install: configure
-	@cmake --build $(BUILD) -j $(JOBS) --target zentrix zentrix-landscape bundled_data
-	@DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix $(PREFIX)
+# A Release tree of its own, without tests, so that what is installed carries no build path.
+install: deps-run
+	@cmake -S . -B $(RELEASE_BUILD) -DCMAKE_BUILD_TYPE=Release -DZENTRIX_TESTS=OFF \
+		-DCMAKE_INSTALL_PREFIX=$(PREFIX) $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(RELEASE_BUILD) -j $(JOBS) --target zentrix zentrix-landscape bundled_data
+	@scripts/install-tree.sh install $(RELEASE_BUILD) "$(PREFIX)"
+
+uninstall:
+	@scripts/install-tree.sh uninstall $(RELEASE_BUILD)
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
@@ -97,5 +122,19 @@ bench-peer: build-demo
 	@cmake --build $(BUILD) -j $(JOBS) --target driver_floor
 	@bench/peer.sh $(BUILD) $(PEER) $(ROUNDS)
 
+# The demo data is the user's once written: edits and F12 pictures survive a clean.
+# So is the record of the last install, which make uninstall reads.
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD)
+	rm -rf $(SANITIZE_BUILD) $(FUZZ_BUILD)
+	@if [ -d $(BUILD) ]; then \
+		find $(BUILD) -mindepth 1 -maxdepth 1 ! -name demo -exec rm -rf {} +; \
+		rmdir $(BUILD) 2>/dev/null || echo "zentrix: kept the demo data in $(DEMO) (make distclean removes it)"; \
+	fi
+	@if [ -d $(RELEASE_BUILD) ]; then \
+		find $(RELEASE_BUILD) -mindepth 1 -maxdepth 1 ! -name 'install_*.txt' -exec rm -rf {} +; \
+		rmdir $(RELEASE_BUILD) 2>/dev/null || echo "zentrix: kept the record of the last install in $(RELEASE_BUILD) (make uninstall reads it)"; \
+	fi
+
+distclean:
+	@echo "zentrix: removing every build folder, the demo data in $(DEMO) (edits and screenshots included) and the record make uninstall reads"
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD) $(RELEASE_BUILD)

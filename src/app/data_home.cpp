@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "base/checked_file.h"
@@ -24,21 +25,42 @@ bool holdsDataSet(const fs::path& folder)
     return false;
 }
 
-fs::path installedDataSet()
+std::vector<fs::path> bundledDataFolders()
 {
     std::error_code ec;
     const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
     if (ec || exe.empty()) return {};
     const fs::path bin = exe.parent_path();
-    if (bin.filename() != "bin") return {};
-    const fs::path bundled = bin.parent_path() / "share" / "zentrix";
-    return holdsDataSet(bundled) ? bundled : fs::path();
+    if (fs::exists(bin / "CMakeCache.txt", ec)) return {};
+    std::vector<fs::path> folders{(bin / ZENTRIX_DATA_FROM_BIN).lexically_normal()};
+    const char* dirs = std::getenv("XDG_DATA_DIRS");
+    const std::string list = dirs && dirs[0] ? dirs : "/usr/local/share:/usr/share";
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t end = list.find(':', start);
+        if (end == std::string::npos) end = list.size();
+        const std::string entry = list.substr(start, end - start);
+        start = end + 1;
+        if (entry.empty() || entry[0] != '/') continue;  // relative entries are not taken
+        const fs::path folder = (fs::path(entry) / "zentrix").lexically_normal();
+        bool seen = false;
+        for (const fs::path& f : folders) seen = seen || f == folder;
+        if (!seen) folders.push_back(folder);
+    }
+    return folders;
 }
 
-fs::path userDataFolder()
+fs::path installedDataSet()
 {
-    const char* xdg = std::getenv("XDG_DATA_HOME");
-    if (xdg && xdg[0] == '/') return fs::path(xdg) / "zentrix";
+    for (const fs::path& folder : bundledDataFolders())
+        if (holdsDataSet(folder)) return folder;
+    return {};
+}
+
+namespace {
+
+std::string homeFolder()
+{
     const char* home = std::getenv("HOME");
     std::string homeDir = home ? home : "";
     if (homeDir.empty()) {
@@ -48,8 +70,44 @@ fs::path userDataFolder()
         if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir)
             homeDir = found->pw_dir;
     }
-    if (homeDir.empty()) return {};
-    return fs::path(homeDir) / ".local" / "share" / "zentrix";
+    return homeDir;
+}
+
+}  // namespace
+
+fs::path userDataFolder()
+{
+    const char* xdg = std::getenv("XDG_DATA_HOME");
+    if (xdg && xdg[0] == '/') return fs::path(xdg) / "zentrix";
+    const std::string home = homeFolder();
+    if (home.empty()) return {};
+    return fs::path(home) / ".local" / "share" / "zentrix";
+}
+
+fs::path userStateFolder()
+{
+    const char* xdg = std::getenv("XDG_STATE_HOME");
+    if (xdg && xdg[0] == '/') return fs::path(xdg) / "zentrix";
+    const std::string home = homeFolder();
+    if (home.empty()) return {};
+    return fs::path(home) / ".local" / "state" / "zentrix";
+}
+
+bool createPrivateFolders(const fs::path& folder, std::string& error)
+{
+    fs::path made;
+    for (const fs::path& part : folder) {
+        made /= part;
+        if (mkdir(made.c_str(), 0700) == 0 || errno == EEXIST) continue;
+        error = "cannot create the folder " + made.string() + ": " + std::strerror(errno);
+        return false;
+    }
+    std::error_code ec;
+    if (!fs::is_directory(folder, ec)) {
+        error = "cannot create the folder " + folder.string() + ": a file of that name is in the way";
+        return false;
+    }
+    return true;
 }
 
 namespace {
@@ -129,14 +187,29 @@ bool copyMissingFiles(const fs::path& bundled, const fs::path& target, std::stri
 bool chooseDataFolder(std::string& dataDir, std::string& error)
 {
     if (!dataDir.empty() || holdsDataSet(".")) return true;
-    const fs::path bundled = installedDataSet();
+    const std::vector<fs::path> bundled = bundledDataFolders();
+    if (bundled.empty()) return true;  // run from the build folder: the working folder, as before
     const fs::path home = userDataFolder();
-    if (bundled.empty() || home.empty()) return true;  // nothing to copy: as before
     // Copied once, on first use: later the folder is the user's, deletions and edits included.
-    if (!holdsDataSet(home)) {
-        if (!copyMissingFiles(bundled, home, error)) return false;
-        std::fprintf(stderr, "zentrix: copied the bundled data set to %s\n", home.c_str());
+    if (!home.empty() && holdsDataSet(home)) {
+        dataDir = home.string();
+        return true;
     }
-    dataDir = home.string();
-    return true;
+    for (const fs::path& folder : bundled) {
+        if (!holdsDataSet(folder)) continue;
+        if (home.empty()) {
+            dataDir = folder.string();  // nowhere to copy it to: run on it as it is
+            return true;
+        }
+        if (!copyMissingFiles(folder, home, error)) return false;
+        std::fprintf(stderr, "zentrix: copied the bundled data set to %s\n", home.c_str());
+        dataDir = home.string();
+        return true;
+    }
+    std::error_code ec;
+    error = "no data set found; looked in " + fs::current_path(ec).string();
+    if (!home.empty()) error += ", " + home.string();
+    for (const fs::path& folder : bundled) error += ", " + folder.string();
+    error += " (--data DIR names one)";
+    return false;
 }

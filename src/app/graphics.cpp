@@ -2,9 +2,12 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <iterator>
 
 #include "app/application.h"
+#include "app/data_home.h"
 #include "base/fatal_error.h"
 #include "state/settings.h"
 #include "base/checked_file.h"
@@ -102,6 +105,33 @@ void setBaseStates(GraphicsDevice& d)
     d.setRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
 }
 
+// The data folder may be shared or unpacked from elsewhere: a link or a pipe planted under the
+// log's name must not redirect or block the write. A data folder that cannot take the log at all
+// (a system-wide install, a read-only medium) leaves it to the user's state folder, said in one
+// line; any other failure ends the program. False with error set.
+bool openLog(OutputFile& log, std::string& error)
+{
+    if (log.open(logFileName, "the log", OutputFile::Accept::RegularOnly)) return true;
+    error = log.error();
+    const int err = log.openErrno();
+    if (err != EACCES && err != EROFS && err != EPERM) return false;
+    const std::filesystem::path state = userStateFolder();
+    std::string why;
+    if (state.empty()) why = "no home folder is known";
+    if (why.empty() && createPrivateFolders(state, why)) {
+        const std::string moved = (state / logFileName).string();
+        if (log.open(moved, "the log", OutputFile::Accept::RegularOnly)) {
+            std::error_code ec;
+            std::fprintf(stderr, "zentrix: the data folder %s cannot take the log (%s); it goes to %s\n",
+                         std::filesystem::current_path(ec).c_str(), std::strerror(err), moved.c_str());
+            return true;
+        }
+        why = log.error();
+    }
+    error += "; nor can it go to the state folder: " + why;
+    return false;
+}
+
 }  // namespace
 
 void setGraphicsSystemFactory(GraphicsSystemFactory factory) { systemFactory = std::move(factory); }
@@ -115,11 +145,10 @@ bool createGraphicsDevice()
     }
     PresentParameters pp = presentParameters();
 
-    // The data folder may be shared or unpacked from elsewhere: a link or a pipe planted under the
-    // log's name must not redirect or block the write.
     OutputFile log;
-    if (!log.open(logFileName, "the log", OutputFile::Accept::RegularOnly)) {
-        reportFatal(log.error());
+    std::string logError;
+    if (!openLog(log, logError)) {
+        reportFatal(logError);
         return false;
     }
 

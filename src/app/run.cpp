@@ -26,6 +26,7 @@
 #include "objects/random.h"
 #include "platform/audio/openal_engine.h"
 #include "base/checked_file.h"
+#include "base/shown_path.h"
 #include "platform/gl/gl_system.h"
 #include "platform/image/image_loader.h"
 #include "platform/image/png_writer.h"
@@ -153,8 +154,12 @@ int resolveInputs(Run& run)
     }
     std::string dataDir = options.dataDir;
     if (!chooseDataFolder(dataDir, error)) return fail(error);
+    // Messages name data files by their place unless the data folder is where the user started.
+    std::error_code ec;
+    const bool elsewhere = !dataDir.empty() && !std::filesystem::equivalent(dataDir, ".", ec);
     if (!dataDir.empty() && chdir(dataDir.c_str()) != 0)
         return fail("cannot enter the data folder " + dataDir + ": " + std::strerror(errno));
+    setShownDataFolder(elsewhere ? std::filesystem::current_path(ec).string() : std::string());
     return carryOn;
 }
 
@@ -169,7 +174,7 @@ int checkOutputClashes(const Run& run)
     if (!run.audioOutFile.empty()) outputs.push_back({run.audioOutFile, "--audio-out " + options.audioOutFile});
     if (!run.absolute.recordFile.empty()) outputs.push_back({run.absolute.recordFile, "--record " + options.recordFile});
     if (!run.absolute.videoFile.empty()) outputs.push_back({run.absolute.videoFile, "--video " + options.videoFile});
-    outputs.push_back({logFileName, std::string("the log ") + logFileName});
+    outputs.push_back({logFileName, "the log " + shownPath(logFileName)});
     std::vector<RunFile> inputs = dataFolderInputs();
     if (!run.keysFile.empty()) inputs.push_back({run.keysFile, "the key script " + options.keysFile});
     if (!run.absolute.replayFile.empty())

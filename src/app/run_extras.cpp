@@ -5,6 +5,7 @@
 #include "app/application.h"
 #include "state/graphics.h"
 #include "base/checked_file.h"
+#include "base/shown_path.h"
 
 
 bool RunExtras::load(const RunOptions& options, std::string& error, int& status)
@@ -29,7 +30,7 @@ bool RunExtras::prepare(std::string& error)
         std::string how;
         const std::string differing = firstDifferingDataFile(replayer_.session(), how);
         if (!differing.empty()) {
-            error = "session " + replayFile_ + " cannot be replayed here: the data file " + differing + " " + how;
+            error = "session " + replayFile_ + " cannot be replayed here: the data file " + shownPath(differing) + " " + how;
             return false;
         }
         // Files the recorded run did not read (the sounds of a silent recording) cannot have

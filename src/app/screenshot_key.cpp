@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 #include <fcntl.h>
@@ -24,7 +25,10 @@ bool ScreenshotKey::save(const std::string& folder, const RgbaImage& image, std:
 {
     std::vector<uint8_t> png;
     if (!encodePng(image, png, why)) return false;
-    const std::string dir = folder + "screenshots";
+    // Named in full: the data folder is often not where the user started the program.
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(folder + "screenshots", ec);
+    const std::string dir = ec ? folder + "screenshots" : absolute.string();
     if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) {
         why = "cannot create the folder " + dir + ": " + std::strerror(errno);
         return false;

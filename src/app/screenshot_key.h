@@ -10,7 +10,7 @@ public:
     // True once per press of F12.
     bool pressed();
     // Writes screenshots/zentrix-NNNN.png under folder with the first number not taken; never
-    // replaces a file. False with why.
+    // replaces a file. savedAs is its absolute path. False with why.
     static bool save(const std::string& folder, const RgbaImage& image, std::string& savedAs, std::string& why);
 
 private:

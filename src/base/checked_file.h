@@ -98,6 +98,9 @@ public:
     bool failed() const { return !error_.empty(); }
     // "cannot write WHAT PATH: reason"; empty while everything succeeded.
     const std::string& error() const { return error_; }
+    // The system's errno when open() failed at the system (EACCES, EROFS, ...); 0 when it
+    // succeeded or refused the path by its type.
+    int openErrno() const { return openErrno_; }
 
 private:
     bool openStream(int& err);
@@ -111,4 +114,5 @@ private:
     std::string path_;
     std::string what_;
     std::string error_;
+    int openErrno_ = 0;
 };

@@ -7,6 +7,7 @@
 
 #include "base/fatal_error.h"
 #include "base/checked_file.h"
+#include "base/shown_path.h"
 
 TokenReader::~TokenReader() { close(); }
 
@@ -19,9 +20,9 @@ bool TokenReader::open(const std::string& path)
     if (!readTextFile(path, text, fault)) {
         if (fault.kind == TextFileFault::Kind::Open) {
             errno = fault.err;
-            failure_ = cannotOpenMessage(path);
+            failure_ = cannotOpenMessage(shownPath(path));
         } else {
-            failure_ = fault.message(path);
+            failure_ = fault.message(shownPath(path));
         }
         return false;
     }

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "base/shown_path.h"
+
 SoundSystem soundSystem;
 
 namespace {
@@ -15,7 +17,7 @@ void loadGameSound(std::unique_ptr<SoundSegment>& segment, const char* fileName)
     // does nothing. A loaded one that could not be made playable (no device) stays and answers
     // play with a failure.
     if (!segment)
-        std::fprintf(stderr, "zentrix: warning: sound file %s %s; it stays silent\n", fileName,
+        std::fprintf(stderr, "zentrix: warning: sound file %s %s; it stays silent\n", shownPath(fileName).c_str(),
                      manager.lastError().c_str());
 }
 

@@ -5,6 +5,7 @@
 
 #include "base/fatal_error.h"
 #include "base/token_reader.h"
+#include "base/shown_path.h"
 
 AppSettings appSettings;
 char textBuffer[textBufferSize];
@@ -28,7 +29,7 @@ bool readIntOrWarn(TokenReader& in, const char* fileName, const char* field, int
 {
     const std::string found = in.describeNext();
     if (in.readInt(value)) return true;
-    reportWarning(std::string(fileName) + ": " + field + " is not a whole number but " + found + "; " + keeps);
+    reportWarning(shownPath(fileName) + ": " + field + " is not a whole number but " + found + "; " + keeps);
     return false;
 }
 
@@ -36,7 +37,7 @@ bool readFloatOrWarn(TokenReader& in, const char* fileName, const char* field, f
 {
     const std::string found = in.describeNext();
     if (in.readFloat(value)) return true;
-    reportWarning(std::string(fileName) + ": " + field + " is not a number but " + found + "; " + keeps);
+    reportWarning(shownPath(fileName) + ": " + field + " is not a number but " + found + "; " + keeps);
     return false;
 }
 
@@ -50,7 +51,7 @@ bool loadResolutionSettings()
     int32_t mode = 0;  // unreadable counts as any other mode
     if (readIntOrWarn(in, resolutionFileName, "the display mode", mode, "using 800 x 600 at 16 bit") &&
         (mode < 1 || mode > 4))
-        reportWarning(std::string(resolutionFileName) + ": display mode " + std::to_string(mode) +
+        reportWarning(shownPath(resolutionFileName) + ": display mode " + std::to_string(mode) +
                       " is not 1, 2, 3 or 4; using 800 x 600 at 16 bit");
     switch (mode) {
     case 2: appSettings.screenWidth = 800; appSettings.screenHeight = 600; appSettings.colorDepth = 32; break;
@@ -65,7 +66,7 @@ bool loadResolutionSettings()
         if (flag == 0)
             appSettings.fullScreen = 0;
         else if (flag != 1)
-            reportWarning(std::string(resolutionFileName) + ": full-screen flag " + std::to_string(flag) +
+            reportWarning(shownPath(resolutionFileName) + ": full-screen flag " + std::to_string(flag) +
                           " is neither 0 nor 1; using full screen");
     }
     return true;
@@ -82,7 +83,7 @@ bool loadRenderingSettings()
     if (readIntOrWarn(in, renderingFileName, "the frame pacing", appSettings.pacingMode,
                       "keeping " + std::to_string(appSettings.pacingMode) + ", so time stands still") &&
         appSettings.pacingMode != 1 && appSettings.pacingMode != 2)
-        reportWarning(std::string(renderingFileName) + ": frame pacing " + std::to_string(appSettings.pacingMode) +
+        reportWarning(shownPath(renderingFileName) + ": frame pacing " + std::to_string(appSettings.pacingMode) +
                       " is neither 1 nor 2, so time stands still");
     in.skipLabel();
     readFloatOrWarn(in, renderingFileName, "the target frame rate", appSettings.targetFps,
@@ -95,18 +96,18 @@ bool loadRenderingSettings()
 
     // Values the program cannot run with are refused here rather than hanging or failing later.
     if (appSettings.vertexProcessing < 0 || appSettings.vertexProcessing > 3) {
-        reportFatal(std::string(renderingFileName) + ": vertex processing must be 0, 1, 2 or 3, not " +
+        reportFatal(shownPath(renderingFileName) + ": vertex processing must be 0, 1, 2 or 3, not " +
                     std::to_string(appSettings.vertexProcessing));
         return false;
     }
     if (!std::isfinite(appSettings.targetFps)) {
-        reportFatal(std::string(renderingFileName) + ": the target frame rate must be a finite number, not " +
+        reportFatal(shownPath(renderingFileName) + ": the target frame rate must be a finite number, not " +
                     number(appSettings.targetFps));
         return false;
     }
     if (appSettings.pacingMode == 1 &&
         !(appSettings.targetFps >= minTargetFps && appSettings.targetFps <= maxTargetFps)) {
-        reportFatal(std::string(renderingFileName) + ": with pacing mode 1 the target frame rate must be from " +
+        reportFatal(shownPath(renderingFileName) + ": with pacing mode 1 the target frame rate must be from " +
                     number(minTargetFps) + " to " + number(maxTargetFps) + " frames per second, not " +
                     number(appSettings.targetFps));
         return false;
@@ -125,7 +126,7 @@ bool loadGameSettings()
     // A distance that is not a positive finite number, or whose square overflows, leaves
     // nothing to draw.
     if (!(appSettings.viewDistance > 0.0f && std::isfinite(appSettings.viewDistanceSq))) {
-        reportFatal(std::string(gameSettingsFileName) +
+        reportFatal(shownPath(gameSettingsFileName) +
                     ": the view distance must be a finite number above 0 (and below 1.8e19), not " +
                     number(appSettings.viewDistance));
         return false;

@@ -6,6 +6,7 @@
 #include "state/lighting.h"
 #include "base/fatal_error.h"
 #include "state/graphics.h"
+#include "base/shown_path.h"
 
 namespace {
 
@@ -14,8 +15,8 @@ bool heightMapsLoaded(const TerrainDescription& description, const TerrainTextur
 {
     for (size_t i = 0; i < description.land.size(); ++i) {
         const TextureFile& map = set.heightMaps[size_t(description.land[i].heightMap)];
-        const std::string where = std::string(terrainFileName) + ": land tile " + std::to_string(i) + ": height map " +
-                                  std::to_string(description.land[i].heightMap) + " (" + map.fileName + ")";
+        const std::string where = shownPath(terrainFileName) + ": land tile " + std::to_string(i) + ": height map " +
+                                  std::to_string(description.land[i].heightMap) + " (" + shownPath(map.fileName) + ")";
         if (!map.texture) {
             reportFatal(where + " could not be loaded, and the tile needs its heights");
             return false;

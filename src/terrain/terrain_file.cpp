@@ -6,6 +6,7 @@
 
 #include "base/checked_file.h"
 #include "terrain/terrain_mesh.h"
+#include "base/shown_path.h"
 
 namespace {
 
@@ -42,7 +43,7 @@ public:
 
     bool fail(const std::string& what)
     {
-        error_ = fileName_ + ": " + (where_.empty() ? "" : where_ + ": ") + what;
+        error_ = shownPath(fileName_) + ": " + (where_.empty() ? "" : where_ + ": ") + what;
         return false;
     }
 

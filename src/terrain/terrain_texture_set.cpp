@@ -10,6 +10,7 @@
 #include "base/checked_file.h"
 #include "terrain/terrain_file.h"
 #include "textures/picture.h"
+#include "base/shown_path.h"
 
 TerrainTextureSet* terrainTextures = nullptr;
 
@@ -37,23 +38,23 @@ bool readSection(TokenReader& in, const std::string& listFileName, const char* w
     std::string label, token;
     int count = 0;
     if (!in.readWord(label) || !in.readWord(token)) {
-        reportFatal(listFileName + ": expected the number of " + what + ", found the end of the file");
+        reportFatal(shownPath(listFileName) + ": expected the number of " + what + ", found the end of the file");
         return false;
     }
     if (!parseCount(token, count)) {
-        reportFatal(listFileName + ": the number of " + what + " must be a whole number from 0 to " +
+        reportFatal(shownPath(listFileName) + ": the number of " + what + " must be a whole number from 0 to " +
                     std::to_string(INT_MAX) + ", not " + quoteToken(token));
         return false;
     }
     if (count < 0) {
-        reportFatal(listFileName + ": the number of " + what + " is negative (" + std::to_string(count) + ")");
+        reportFatal(shownPath(listFileName) + ": the number of " + what + " is negative (" + std::to_string(count) + ")");
         return false;
     }
     // No reserve: a count far beyond the names present must not allocate for it.
     for (int i = 0; i < count; ++i) {
         std::string name;
         if (!in.readWord(name)) {
-            reportFatal(listFileName + ": the list of " + what + " ends after " + std::to_string(i) + " of " +
+            reportFatal(shownPath(listFileName) + ": the list of " + what + " ends after " + std::to_string(i) + " of " +
                         std::to_string(count) + " names");
             return false;
         }
@@ -71,7 +72,7 @@ bool withinBudget(const std::string& listFileName, const char* what, const std::
         if (!probe.known) continue;  // it fails to load, with its own warning, and takes nothing
         used += textureBytes(probe.width, probe.height);
         if (used > terrainMemoryBudget) {
-            reportFatal(listFileName + ": " + what + " " + std::to_string(i) + " (" + names[i] + ", " +
+            reportFatal(shownPath(listFileName) + ": " + what + " " + std::to_string(i) + " (" + shownPath(names[i]) + ", " +
                         std::to_string(probe.width) + " x " + std::to_string(probe.height) +
                         "): the textures would take " + std::to_string(used) +
                         " bytes with this one, more than the terrain budget of " +

@@ -7,12 +7,13 @@
 #include "state/graphics.h"
 #include "textures/argb_image.h"
 #include "textures/picture.h"
+#include "base/shown_path.h"
 
 namespace {
 
 void warnCannotLoad(const std::string& fileName, const std::string& reason)
 {
-    std::fprintf(stderr, "zentrix: warning: cannot load texture %s: %s\n", fileName.c_str(), reason.c_str());
+    std::fprintf(stderr, "zentrix: warning: cannot load texture %s: %s\n", shownPath(fileName).c_str(), reason.c_str());
 }
 
 void writeLevel(Texture& texture, uint32_t level, const ArgbImage& image)

@@ -6,6 +6,7 @@
 
 #include "base/fatal_error.h"
 #include "base/token_reader.h"
+#include "base/shown_path.h"
 
 float trajX[trajectoryPointCount];
 float trajY[trajectoryPointCount];
@@ -33,7 +34,7 @@ bool loadTrajectory()
             if (!std::isfinite(*value)) {
                 char text[32];
                 std::snprintf(text, sizeof text, "%g", static_cast<double>(*value));
-                reportFatal(std::string(trajectoryFileName) + ": number " + std::to_string(numbersRead + 1) +
+                reportFatal(shownPath(trajectoryFileName) + ": number " + std::to_string(numbersRead + 1) +
                             " (point " + std::to_string(i) + ") must be a finite number, not " + text);
                 return false;
             }
@@ -42,7 +43,7 @@ bool loadTrajectory()
     }
     in.close();
     if (numbersRead < 3 * trajectoryPointCount)
-        reportWarning(std::string(trajectoryFileName) + ": only " + std::to_string(numbersRead) + " of " +
+        reportWarning(shownPath(trajectoryFileName) + ": only " + std::to_string(numbersRead) + " of " +
                       std::to_string(3 * trajectoryPointCount) + " numbers (" + std::to_string(numbersRead / 3) +
                       " of " + std::to_string(trajectoryPointCount) + " points) read, stopped at " + stoppedAt +
                       "; the rest keep 0");
