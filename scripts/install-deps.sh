@@ -19,9 +19,11 @@ run_packages=(
   libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
   fonts-liberation2
 )
+# libjack-jackd2-0: the window tests start the program beside a stale JACK database, which must
+# not hold it up; without the library that test would prove nothing.
 test_packages=(
   libgtest-dev clang libclang-rt-dev time
-  xvfb xdotool libx11-dev
+  xvfb xdotool libx11-dev libjack-jackd2-0
 )
 
 need=${1:-}
