@@ -408,8 +408,8 @@ TEST_F(AppRun, RunningOutOfMemoryIsOneLineWithStatusOne)
     std::vector<uint8_t> black(4 * 4 * 3, 0);
     stbi_write_bmp(dir.file("black.bmp").c_str(), 4, 4, 3, black.data());
     writeFile(dir.file("TerrainTextures.txt"), "Base 1 black.bmp Detail 1 black.bmp Height 1 black.bmp");
-    std::string terrain = "LandTiles 80 WaterTiles 0\n";  // within the budget
-    for (int i = 0; i < 80; ++i) terrain += "L X 0 Y 0 Z 0 C 255 R 255 U 1 V 1 W 100 D 100 H 0.1 B 0 D 0 H 0\n";
+    std::string terrain = "LandTiles 70 WaterTiles 0\n";  // within the budget
+    for (int i = 0; i < 70; ++i) terrain += "L X 0 Y 0 Z 0 C 255 R 255 U 1 V 1 W 100 D 100 H 0.1 B 0 D 0 H 0\n";
     writeFile(dir.file("Terrain.txt"), terrain);
     writeFile(dir.file("keep.csv"), "precious");
     const ProcessResult r = runCommand("ulimit -v 1000000; " + zentrix("--headless --data " + dir.path() +
