@@ -417,5 +417,11 @@ TEST_F(AppRun, RunningOutOfMemoryIsOneLineWithStatusOne)
     EXPECT_EQ(r.exitStatus, 1) << r.output;
     EXPECT_EQ(lastLine(r.output), "zentrix: out of memory while building the terrain\n");
     EXPECT_EQ(readFile(dir.file("keep.csv")), "precious");
+
+    // Too little for the graphics driver itself: refused before it can fail inside its own code.
+    const ProcessResult tight = runCommand("ulimit -v 500000; " + zentrix("--headless --data " + dir.path() + " --frames 1"));
+    EXPECT_EQ(tight.exitStatus, 1);
+    EXPECT_EQ(tight.output, "zentrix: the address-space limit (ulimit -v) of 488 MiB is below the 768 MiB the program "
+                            "needs (the graphics driver reserves most of it); raise it or lift it\n");
 }
 #endif
