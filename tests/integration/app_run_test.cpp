@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <map>
 #include <sstream>
+#include <tuple>
 #include <vector>
 
 #include <sys/stat.h>
@@ -106,6 +107,24 @@ TEST_F(AppRun, EachMissingFileEndsWithStatusOneAndItsName)
         EXPECT_EQ(r.exitStatus, 1) << name << ": " << r.output;
         EXPECT_NE(r.output.find(std::string("cannot open ") + name + ": No such file or directory"), std::string::npos)
             << r.output;
+    }
+}
+
+// Refusals before the graphics device exists end as a normal run does: one line, status 1, and
+// under the sanitizer build nothing of the graphics library left behind.
+TEST_F(AppRun, RefusalsBeforeTheDeviceShutTheGraphicsDownAsANormalEndDoes)
+{
+    for (const auto& [name, text, line] : std::vector<std::tuple<std::string, std::string, std::string>>{
+             {"RenderingAndMore.txt", "a b c d e 7 p 2 f 50 u 0", "RenderingAndMore.txt: vertex processing must be 0, 1, 2 or 3, not 7"},
+             {"SpielEinstellungen.txt", "Sichtweite 0", "SpielEinstellungen.txt: the view distance must be a finite number above 0 (and below 1.8e19), not 0"},
+             {"trajectory_data.txt", "1 2 nan", "trajectory_data.txt: number 3 (point 0) must be a finite number, not nan"},
+             {"RenderingAndMore.txt", "", "RenderingAndMore.txt is larger than 4 MiB, far more than any text file of the program holds"}}) {
+        writeFixtureData(dir.path());
+        writeFile(dir.file(name), text);
+        if (text.empty()) std::filesystem::resize_file(dir.file(name), uintmax_t(5) << 20);
+        const ProcessResult r = run("--frames 3 --fixed-step 20");
+        EXPECT_EQ(r.exitStatus, 1) << r.output;
+        EXPECT_EQ(lastLine(r.output), "zentrix: " + line + "\n");
     }
 }
 
