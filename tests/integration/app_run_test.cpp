@@ -366,7 +366,7 @@ TEST_F(AppRun, DataFoldersThatAskForTooMuchAreRefusedBeforeAnythingIsBuilt)
     writeFile(dir.file("Terrain.txt"), terrain);
     ProcessResult r = run("--frames 1");
     EXPECT_EQ(r.exitStatus, 1);
-    EXPECT_NE(lastLine(r.output).find("zentrix: Terrain.txt: land tile 88: the terrain and its textures would take "),
+    EXPECT_NE(lastLine(r.output).find("zentrix: Terrain.txt: land tile 78: the terrain and its textures would take "),
               std::string::npos)
         << r.output;
 
