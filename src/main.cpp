@@ -3,6 +3,7 @@
 #include <new>
 
 #include "app/command_line.h"
+#include "app/memory_limit.h"
 #include "base/fatal_error.h"
 #include "app/run.h"
 
@@ -21,6 +22,10 @@ int main(int argc, char** argv)
     if (options.showVersion) {
         std::printf("zentrix %s\n", ZENTRIX_VERSION);
         return 0;
+    }
+    if (!fitAddressSpaceLimit(error)) {
+        std::fprintf(stderr, "zentrix: %s\n", error.c_str());
+        return 1;
     }
     // Running out of memory is reported like any other failure, as one line with status 1; the
     // outputs' destructors have already put back what they had not finished by then.

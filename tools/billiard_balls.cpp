@@ -95,7 +95,7 @@ RgbPicture drawBilliardBall(const BilliardBallStyle& style, int size)
     return picture;
 }
 
-bool writeBilliardBalls(const std::filesystem::path& outDir, Existing existing, std::string& error)
+bool writeBilliardBalls(OutputSet& set, const std::filesystem::path& outDir, Existing existing, std::string& error)
 {
     struct Entry {
         const char* fileName;
@@ -107,8 +107,8 @@ bool writeBilliardBalls(const std::filesystem::path& outDir, Existing existing, 
         {"Billardkugel3.bmp", {220, 30, 25, '3'}},
     };
     const std::filesystem::path folder = outDir / "Graphic";
-    if (!makeFolder(folder, error)) return false;
+    if (!set.makeFolder(folder, error)) return false;
     for (const Entry& ball : balls)
-        if (!writeBmp24(folder / ball.fileName, drawBilliardBall(ball.style, 100), error, existing)) return false;
+        if (!writeBmp24(set, folder / ball.fileName, drawBilliardBall(ball.style, 100), error, existing)) return false;
     return true;
 }

@@ -16,4 +16,4 @@ struct BilliardBallStyle {
 RgbPicture drawBilliardBall(const BilliardBallStyle& style, int size);
 
 // Graphic/Billardkugel1.bmp (yellow, 1) and Graphic/Billardkugel3.bmp (red, 3) under outDir.
-bool writeBilliardBalls(const std::filesystem::path& outDir, Existing existing, std::string& error);
+bool writeBilliardBalls(OutputSet& set, const std::filesystem::path& outDir, Existing existing, std::string& error);

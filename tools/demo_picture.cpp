@@ -55,8 +55,9 @@ std::vector<uint8_t> encodeBmp24(const RgbPicture& picture)
     return out;
 }
 
-bool writeBmp24(const std::filesystem::path& path, const RgbPicture& picture, std::string& error, Existing existing)
+bool writeBmp24(OutputSet& set, const std::filesystem::path& path, const RgbPicture& picture, std::string& error,
+                Existing existing)
 {
     const std::vector<uint8_t> bytes = encodeBmp24(picture);
-    return writeOutputBytes(path, existing, bytes.data(), bytes.size(), error);
+    return set.writeBytes(path, existing, bytes.data(), bytes.size(), error);
 }

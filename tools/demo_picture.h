@@ -20,6 +20,6 @@ struct RgbPicture {
 
 // An uncompressed bottom-up 24-bit BMP.
 std::vector<uint8_t> encodeBmp24(const RgbPicture& picture);
-// The same written to path. False with error set when the file cannot be written.
-bool writeBmp24(const std::filesystem::path& path, const RgbPicture& picture, std::string& error,
+// The same written to path as part of set. False with error set when the file cannot be written.
+bool writeBmp24(OutputSet& set, const std::filesystem::path& path, const RgbPicture& picture, std::string& error,
                 Existing existing = Existing::Replace);

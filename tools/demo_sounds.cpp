@@ -132,12 +132,12 @@ PcmSound demoExplosion()
     return toPcm(out, nullptr, 0.9);
 }
 
-bool writeDemoSounds(const std::filesystem::path& outDir, Existing existing, std::string& error)
+bool writeDemoSounds(OutputSet& set, const std::filesystem::path& outDir, Existing existing, std::string& error)
 {
     // Each sound is made only when it is to be written: the music takes seconds.
     const auto write = [](PcmSound (*make)()) {
         return [make](const std::string& temporary, std::string& why) { return writeWavFile(temporary, make(), why); };
     };
-    return writeOutput(outDir / "Backgroundmusic.wav", existing, error, write(demoMusic)) &&
-           writeOutput(outDir / "Explosion.wav", existing, error, write(demoExplosion));
+    return set.write(outDir / "Backgroundmusic.wav", existing, error, write(demoMusic)) &&
+           set.write(outDir / "Explosion.wav", existing, error, write(demoExplosion));
 }

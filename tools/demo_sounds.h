@@ -18,4 +18,4 @@ PcmSound demoMusic();
 PcmSound demoExplosion();
 
 // Writes OUTDIR/Backgroundmusic.wav and OUTDIR/Explosion.wav.
-bool writeDemoSounds(const std::filesystem::path& outDir, Existing existing, std::string& error);
+bool writeDemoSounds(OutputSet& set, const std::filesystem::path& outDir, Existing existing, std::string& error);

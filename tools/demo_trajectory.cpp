@@ -25,7 +25,7 @@ std::string demoTrajectoryText()
     return text;
 }
 
-bool writeDemoTrajectory(const std::filesystem::path& outDir, Existing existing, std::string& error)
+bool writeDemoTrajectory(OutputSet& set, const std::filesystem::path& outDir, Existing existing, std::string& error)
 {
-    return writeOutputText(outDir / "trajectory_data.txt", existing, demoTrajectoryText(), error);
+    return set.writeText(outDir / "trajectory_data.txt", existing, demoTrajectoryText(), error);
 }

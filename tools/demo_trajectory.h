@@ -11,4 +11,4 @@
 std::string demoTrajectoryText();
 
 // Writes it as OUTDIR/trajectory_data.txt.
-bool writeDemoTrajectory(const std::filesystem::path& outDir, Existing existing, std::string& error);
+bool writeDemoTrajectory(OutputSet& set, const std::filesystem::path& outDir, Existing existing, std::string& error);

@@ -227,18 +227,19 @@ Landscape layOutLandscape(const LandscapeSpec& spec)
     return l;
 }
 
-bool writeLandscape(const Landscape& l, const std::filesystem::path& outDir, std::string& error)
+bool writeLandscape(OutputSet& set, const Landscape& l, const std::filesystem::path& outDir, std::string& error)
 {
     const std::filesystem::path folder = outDir / "Landscape";
-    return makeFolder(folder, error) && writeBmp24(folder / "Height.bmp", heightMap(l), error) &&
-           writeBmp24(folder / "Ground.bmp", groundTexture(l), error) &&
-           writeBmp24(folder / "Detail.bmp", detailTexture(), error) &&
-           writeBmp24(folder / "Water.bmp", waterTexture(), error) &&
-           writeOutputText(outDir / "TerrainTextures.txt", Existing::Replace, textureListText, error) &&
-           writeOutputText(outDir / "Terrain.txt", Existing::Replace, terrainText(l), error);
+    return set.makeFolder(folder, error) && writeBmp24(set, folder / "Height.bmp", heightMap(l), error) &&
+           writeBmp24(set, folder / "Ground.bmp", groundTexture(l), error) &&
+           writeBmp24(set, folder / "Detail.bmp", detailTexture(), error) &&
+           writeBmp24(set, folder / "Water.bmp", waterTexture(), error) &&
+           set.writeText(outDir / "TerrainTextures.txt", Existing::Replace, textureListText, error) &&
+           set.writeText(outDir / "Terrain.txt", Existing::Replace, terrainText(l), error);
 }
 
-bool writePreview(const Landscape& l, const std::filesystem::path& path, int side, std::string& error)
+bool writePreview(OutputSet& set, const Landscape& l, const std::filesystem::path& path, const std::string& name, int side,
+                  std::string& error)
 {
     RgbaImage image;
     image.width = image.height = side;
@@ -273,5 +274,5 @@ bool writePreview(const Landscape& l, const std::filesystem::path& path, int sid
         error = "cannot write " + path.string() + ": " + error;
         return false;
     }
-    return writeOutputBytes(path, Existing::Replace, png.data(), png.size(), error);
+    return set.writeBytes(path, Existing::Replace, png.data(), png.size(), error, name);
 }

@@ -46,7 +46,8 @@ Landscape layOutLandscape(const LandscapeSpec& spec);
 
 // Landscape/Height.bmp, Landscape/Ground.bmp, Landscape/Detail.bmp, Landscape/Water.bmp,
 // Terrain.txt and TerrainTextures.txt under outDir.
-bool writeLandscape(const Landscape& landscape, const std::filesystem::path& outDir, std::string& error);
+bool writeLandscape(OutputSet& set, const Landscape& landscape, const std::filesystem::path& outDir, std::string& error);
 
 // A top-down picture of the square: ground shaded by its colours and slopes, water blue.
-bool writePreview(const Landscape& landscape, const std::filesystem::path& path, int side, std::string& error);
+bool writePreview(OutputSet& set, const Landscape& landscape, const std::filesystem::path& path,
+                  const std::string& name, int side, std::string& error);

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "billiard_balls.h"
 #include "bundled_settings.h"
@@ -49,8 +50,11 @@ const char* const usage =
     "The landscape files are always written; the other files of the data set are written only\n"
     "where missing, so edited settings survive, unless --overwrite is given.\n"
     "\n"
+    "Every file is written in full beside its place first and all are moved into place together:\n"
+    "a run that fails leaves the folder and the preview as they were.\n"
+    "\n"
     "Exit status: 0 written, 1 bad input or a file that cannot be read or written, 2 a bad\n"
-    "command line.\n";
+    "command line (a --preview or --from that is a file of the set, or each other).\n";
 
 struct Options {
     std::string out, from, preview;
@@ -202,12 +206,25 @@ int main(int argc, char** argv)
 
     const std::filesystem::path out = o.out;
     const Existing others = o.overwrite ? Existing::Replace : Existing::Keep;
-    if (!makeFolder(out, error) || !writeLandscape(landscape, out, error)) return fail(error);
-    for (size_t i = 0; i < bundledSettingsCount; ++i)
-        if (!writeOutputText(out / bundledSettings[i].name, others, bundledSettings[i].text, error)) return fail(error);
-    if (!writeBilliardBalls(out, others, error) || !writeDemoTrajectory(out, others, error) ||
-        !writeDemoSounds(out, others, error))
-        return fail(error);
-    if (!o.preview.empty() && !writePreview(landscape, o.preview, 512, error)) return fail(error);
+    std::vector<RunFile> inputs;
+    if (!o.from.empty()) inputs.push_back({o.from, "--from " + o.from});
+    // The whole set is written beside the folder's files and moved into place at the end, so a
+    // failure on the way (a full disk) leaves the folder as it was. The preview comes first: no
+    // file of the set may be it.
+    OutputSet set(out, "--out " + o.out, inputs);
+    const auto writeAll = [&] {
+        if (!o.preview.empty() && !writePreview(set, landscape, o.preview, "--preview " + o.preview, 512, error))
+            return false;
+        if (!set.makeFolder(out, error) || !writeLandscape(set, landscape, out, error)) return false;
+        for (size_t i = 0; i < bundledSettingsCount; ++i)
+            if (!set.writeText(out / bundledSettings[i].name, others, bundledSettings[i].text, error)) return false;
+        return writeBilliardBalls(set, out, others, error) && writeDemoTrajectory(set, out, others, error) &&
+               writeDemoSounds(set, out, others, error) && set.commit(error);
+    };
+    if (!writeAll()) {
+        if (!set.clashed()) return fail(error);
+        std::fprintf(stderr, "zentrix-landscape: %s\n", error.c_str());
+        return 2;
+    }
     return 0;
 }

@@ -30,7 +30,8 @@ bool RunExtras::prepare(std::string& error)
         std::string how;
         const std::string differing = firstDifferingDataFile(replayer_.session(), how);
         if (!differing.empty()) {
-            error = "session " + replayFile_ + " cannot be replayed here: the data file " + shownPath(differing) + " " + how;
+            error = "session " + replayFile_ + " cannot be replayed here: the data file " +
+                    printableName(shownPath(differing)) + " " + how;
             return false;
         }
         // Files the recorded run did not read (the sounds of a silent recording) cannot have

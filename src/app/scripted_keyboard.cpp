@@ -52,7 +52,9 @@ bool ScriptedKeyboard::load(const std::string& path, std::string& error)
 bool ScriptedKeyboard::parse(const std::string& text, const std::string& name, std::string& error)
 {
     spans_.clear();
-    std::istringstream lines(text);
+    // Editors may begin a UTF-8 file with a byte-order mark; the settings files take one too.
+    const bool marked = text.compare(0, 3, "\xEF\xBB\xBF") == 0;
+    std::istringstream lines(marked ? text.substr(3) : text);
     std::string line;
     int lineNumber = 0;
     while (std::getline(lines, line)) {

@@ -172,7 +172,7 @@ bool parseDataLine(const Words& w, Session& out, std::string& what)
     }
     for (const SessionDataFile& seen : out.dataFiles) {
         if (seen.name == file.name) {
-            what = "data file " + file.name + " is listed twice";
+            what = "data file " + quoteToken(file.name) + " is listed twice";
             return false;
         }
     }
@@ -185,7 +185,7 @@ bool parseTicks(const Words& w, size_t from, Session& out, std::string& what)
     for (size_t i = from; i < w.size(); ++i) {
         TickRun run;
         if (!parseTickRun(w[i], run)) {
-            what = "expected a tick value or VALUE*COUNT, not '" + w[i] + "'";
+            what = "expected a tick value or VALUE*COUNT, not " + quoteToken(w[i]);
             return false;
         }
         out.tickRuns.push_back(run);
@@ -213,7 +213,7 @@ bool parseFrameLine(const Words& w, Session& out, std::string& what)
         for (; i < w.size() && w[i] != "ticks"; ++i) {
             uint8_t code = 0;
             if (!parseKey(w[i], code)) {
-                what = "unknown key '" + w[i] + "'";
+                what = "unknown key " + quoteToken(w[i]);
                 return false;
             }
             frame.keysDown.push_back(code);
@@ -239,7 +239,7 @@ bool parseHeaderLine(int64_t lineNumber, const Words& w, Session& out, std::stri
             return false;
         }
         if (!parseUnsigned(w[2], UINT32_MAX, version) || version != uint64_t(sessionFormatVersion)) {
-            what = "session format version '" + w[2] + "' is not known to this program, which reads version " +
+            what = "session format version " + quoteToken(w[2]) + " is not known to this program, which reads version " +
                    std::to_string(sessionFormatVersion);
             return false;
         }
@@ -287,7 +287,7 @@ bool parseBodyLine(const Words& w, bool& sawStart, Session& out, std::string& wh
         out.end = w[1];
         return true;
     }
-    what = "unknown line '" + w[0] + "'";
+    what = "unknown line " + quoteToken(w[0]);
     return false;
 }
 
@@ -301,8 +301,14 @@ bool parseSession(const std::string& text, const std::string& name, Session& out
     bool sawStart = false;
     while (pos < text.size()) {
         const size_t newline = text.find('\n', pos);
+        const size_t lineEnd = newline == std::string::npos ? text.size() : newline;
         ++lineNumber;
-        if (newline == std::string::npos) {
+        std::istringstream words(text.substr(pos, lineEnd - pos));
+        pos = lineEnd + 1;
+        Words w;
+        for (std::string word; words >> word;) w.push_back(word);
+        // An editor may drop the newline after the last line: an end line is whole without it.
+        if (newline == std::string::npos && (lineNumber <= 2 || w.empty() || w[0] != "end")) {
             if (lineNumber <= 2) {
                 error = name + ":" + std::to_string(lineNumber) + ": the file ends before its header is complete";
                 return false;
@@ -312,10 +318,6 @@ bool parseSession(const std::string& text, const std::string& name, Session& out
                     " has no end); a session can be replayed only up to a whole frame";
             return false;
         }
-        std::istringstream words(text.substr(pos, newline - pos));
-        pos = newline + 1;
-        Words w;
-        for (std::string word; words >> word;) w.push_back(word);
         std::string what;
         const bool ok = lineNumber <= 2 ? parseHeaderLine(lineNumber, w, out, what)
                                         : w.empty() || parseBodyLine(w, sawStart, out, what);

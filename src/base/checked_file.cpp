@@ -153,6 +153,13 @@ std::string quoteToken(const std::string& token)
     return out + "'";
 }
 
+std::string printableName(const std::string& name)
+{
+    const bool plain = name.size() <= maxTextTokenLength &&
+                       std::all_of(name.begin(), name.end(), [](char c) { return c >= 0x20 && c < 0x7f; });
+    return plain ? name : quoteToken(name);
+}
+
 OutputFile::~OutputFile()
 {
     if (!file_) return;

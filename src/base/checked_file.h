@@ -50,6 +50,10 @@ bool readTextFile(const std::string& path, std::string& text, TextFileFault& fau
 // control and other invisible bytes written as \t, \n, \xNN.
 std::string quoteToken(const std::string& token);
 
+// A file name as it reads in a one-line message: unchanged when it is printable and at most
+// maxTextTokenLength characters, otherwise as quoteToken writes it.
+std::string printableName(const std::string& name);
+
 // An output file opened when the program starts, so that a bad path fails before any work is
 // done, and whose every write and final close are checked: a full disk or a failing device turns
 // into one message naming the file and the reason instead of a silently truncated file.

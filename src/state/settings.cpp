@@ -24,11 +24,24 @@ std::string number(double v)
     return text;
 }
 
+// A number is read from the front of its token, as formatted input reads it ("2.5" is 2, and
+// ".5" is left for the next label); the user is told when that is not the whole token.
+void warnIfPartlyRead(TokenReader& in, const char* fileName, const char* field, const std::string& found,
+                      const std::string& value, const char* kind)
+{
+    if (!in.tokenDone())
+        reportWarning(shownPath(fileName) + ": " + field + " " + found + " is read as " + value + ": " + kind +
+                      " ends at its first character that cannot continue it");
+}
+
 // A value that cannot be read keeps its start value; the user is told which and why.
 bool readIntOrWarn(TokenReader& in, const char* fileName, const char* field, int32_t& value, const std::string& keeps)
 {
     const std::string found = in.describeNext();
-    if (in.readInt(value)) return true;
+    if (in.readInt(value)) {
+        warnIfPartlyRead(in, fileName, field, found, std::to_string(value), "a whole number");
+        return true;
+    }
     reportWarning(shownPath(fileName) + ": " + field + " is not a whole number but " + found + "; " + keeps);
     return false;
 }
@@ -36,7 +49,10 @@ bool readIntOrWarn(TokenReader& in, const char* fileName, const char* field, int
 bool readFloatOrWarn(TokenReader& in, const char* fileName, const char* field, float& value, const std::string& keeps)
 {
     const std::string found = in.describeNext();
-    if (in.readFloat(value)) return true;
+    if (in.readFloat(value)) {
+        warnIfPartlyRead(in, fileName, field, found, number(value), "a number");
+        return true;
+    }
     reportWarning(shownPath(fileName) + ": " + field + " is not a number but " + found + "; " + keeps);
     return false;
 }

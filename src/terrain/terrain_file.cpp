@@ -5,8 +5,10 @@
 #include <cstdio>
 
 #include "base/checked_file.h"
+#include "terrain/grid_segments.h"
 #include "terrain/terrain_mesh.h"
 #include "base/shown_path.h"
+#include "terrain/water_tile.h"
 
 namespace {
 
@@ -19,12 +21,31 @@ std::string number(float v)
 
 // Vertex and index data live twice, in the program's buffer and in the graphics driver's copy of
 // it; every wave frame is a buffer object of its own (about a kilobyte of bookkeeping on both
-// sides); a water instance keeps its rectangle, corners and flags.
+// sides).
 constexpr uint64_t bufferCopies = 2;
 constexpr uint64_t waterFrameOverhead = 1024;
-constexpr uint64_t waterInstanceBytes = 128;
+// A tile object with its vectors, its buffer objects on both sides and their bookkeeping.
+constexpr uint64_t tileObjectBytes = 4096;
+// What the driver keeps for one draw (a land tile, a water instance) until the frame is shown,
+// and for each triangle it bins; a land draw is also held with a copy of the device state until
+// its layer closes. Measured on Mesa's llvmpipe: about 4 to 8 KB a draw, 2 to 3 bytes a triangle.
+constexpr uint64_t drawBytes = 8192;
+constexpr uint64_t drawnTriangleBytes = 4;
 
 uint64_t gridIndexBytes(int32_t columns, int32_t rows) { return uint64_t(columns - 1) * uint64_t(rows - 1) * 6 * 2; }
+uint64_t gridTriangles(int32_t columns, int32_t rows) { return 2 * uint64_t(columns - 1) * uint64_t(rows - 1); }
+
+// The segment boxes of a grid, their groups, and the per-frame visibility marks and runs.
+uint64_t segmentBytes(int32_t columns, int32_t rows)
+{
+    const uint64_t perRow = uint64_t(columns - 1 + segmentQuads - 1) / segmentQuads;
+    const uint64_t segments = uint64_t(rows - 1) * perRow;
+    const uint64_t groups = (uint64_t(rows - 1) + groupRows - 1) / groupRows * perRow;
+    return segments * (sizeof(GridSegment) + 1 + sizeof(IndexRange)) + groups * sizeof(GridSegments::Group);
+}
+
+// One draw of triangles a frame.
+uint64_t drawnBytes(uint64_t triangles) { return drawBytes + triangles * drawnTriangleBytes; }
 
 // Reads "label value" pairs of one record and words the first fault as "FILE: WHERE: ...".
 class FieldReader {
@@ -161,6 +182,17 @@ public:
                     " units rising by up to " + number(rise) + " have no surface normal in single precision");
     }
 
+    // The triangles every tile and instance so far would draw in one frame, after this tile.
+    bool frameTriangles(uint64_t& drawn, uint64_t instances, uint64_t triangles)
+    {
+        drawn += instances * triangles;
+        if (drawn <= maxFrameTriangles) return true;
+        return fail("the terrain would draw up to " + std::to_string(drawn) + " triangles a frame with this tile (" +
+                    std::to_string(instances) + (instances == 1 ? " instance" : " instances") + " of " +
+                    std::to_string(triangles) + "), more than the " + std::to_string(maxFrameTriangles) +
+                    " allowed");
+    }
+
     // The running total against the budget, after the tile that adds bytes.
     bool budget(uint64_t& used, uint64_t bytes)
     {
@@ -268,9 +300,10 @@ bool readWater(FieldReader& f, const TextureListSizes& lists, WaterTileRecord& r
 uint64_t landTileBytes(int32_t columns, int32_t rows)
 {
     const uint64_t vertices = uint64_t(columns) * uint64_t(rows);
-    const uint64_t triangles = 2 * uint64_t(columns - 1) * uint64_t(rows - 1);
-    return bufferCopies * (vertices * sizeof(TerrainVertex) + gridIndexBytes(columns, rows)) +
-           triangles * sizeof(TerrainTriangle);
+    const uint64_t triangles = gridTriangles(columns, rows);
+    // Two index buffers: the grid order and its reverse.
+    return bufferCopies * (vertices * sizeof(TerrainVertex) + 2 * gridIndexBytes(columns, rows)) +
+           triangles * sizeof(TerrainTriangle) + segmentBytes(columns, rows) + tileObjectBytes + drawnBytes(triangles);
 }
 
 uint64_t waterFrameBytes(int32_t columns, int32_t rows, int32_t frames)
@@ -282,7 +315,8 @@ uint64_t waterFrameBytes(int32_t columns, int32_t rows, int32_t frames)
 uint64_t waterTileBytes(size_t instances, int32_t columns, int32_t rows, int32_t frames)
 {
     return waterFrameBytes(columns, rows, frames) + bufferCopies * gridIndexBytes(columns, rows) +
-           uint64_t(instances) * waterInstanceBytes;
+           segmentBytes(columns, rows) + tileObjectBytes +
+           uint64_t(instances) * (sizeof(WaterTile::Instance) + drawnBytes(gridTriangles(columns, rows)));
 }
 
 bool readTerrainDescription(TokenReader& in, const TextureListSizes& lists, TerrainDescription& out, std::string& error,
@@ -295,18 +329,21 @@ bool readTerrainDescription(TokenReader& in, const TextureListSizes& lists, Terr
         !f.integer("the number of water tiles", waterCount) || !f.atLeast("the number of water tiles", waterCount, 0))
         return false;
     // The textures come first in the budget: they are loaded before the tiles are read.
-    uint64_t used = lists.textureBytes;
+    uint64_t used = lists.textureBytes + (landCount > 0 || waterCount > 0 ? terrainFixedBytes : 0), drawn = 0;
     for (int32_t i = 0; i < landCount; ++i) {
         f.setPlace("land tile", i, landCount);
         LandTileRecord record;
-        if (!readLand(f, lists, record) || !f.budget(used, landTileBytes(record.columns, record.rows))) return false;
+        if (!readLand(f, lists, record) || !f.budget(used, landTileBytes(record.columns, record.rows)) ||
+            !f.frameTriangles(drawn, 1, gridTriangles(record.columns, record.rows)))
+            return false;
         out.land.push_back(record);
     }
     for (int32_t i = 0; i < waterCount; ++i) {
         f.setPlace("water tile", i, waterCount);
         WaterTileRecord record;
         if (!readWater(f, lists, record) ||
-            !f.budget(used, waterTileBytes(record.positions.size(), record.columns, record.rows, record.frameCount)))
+            !f.budget(used, waterTileBytes(record.positions.size(), record.columns, record.rows, record.frameCount)) ||
+            !f.frameTriangles(drawn, record.positions.size(), gridTriangles(record.columns, record.rows)))
             return false;
         out.water.push_back(std::move(record));
     }

@@ -17,15 +17,24 @@ inline constexpr int64_t maxTileVertices = 65536;
 inline constexpr int64_t maxWaterFrameBytes = int64_t(256) * 1024 * 1024;
 
 // Everything the terrain allocates for its tiles and textures together (vertices, triangle
-// records, indices, wave frames, the texels of every mip level) must fit this budget; it holds
-// any landscape a person would make on a desktop and stops a small file from asking for more
-// memory than the machine has.
+// records, indices, segment boxes, wave frames, the texels of every mip level, the tile objects
+// and what the driver keeps for each draw of a frame) must fit this budget; it holds any
+// landscape a person would make on a desktop and stops a small file from asking for more memory
+// than the machine has. bench/README.md compares it with what runs really take.
 inline constexpr uint64_t terrainMemoryBudget = uint64_t(1536) << 20;  // 1.5 GiB
+// Counted once for a terrain of any tile: the kept layer's copies of colour and depth, the
+// scratch arrays of a build, and what the driver takes for the terrain's drawing states.
+inline constexpr uint64_t terrainFixedBytes = uint64_t(16) << 20;
+// Every land tile and every water instance may be drawn in one frame: at most this many
+// triangles together, about a second a frame on a software rasteriser (bench/README.md), so
+// that a short file of many instances of a large water grid cannot take minutes a frame.
+inline constexpr uint64_t maxFrameTriangles = uint64_t(1) << 24;
 // The height map is sampled on a 1,024-texel grid: more interior vertices than that along a side
 // would sample with a step of 0 texels.
 inline constexpr int32_t maxLandColumns = 1024 + 2;
 
-// Bytes the builds allocate and keep for one tile of each kind (what the budget counts).
+// Bytes the builds allocate and keep for one tile of each kind, with what drawing each land tile
+// or water instance once a frame takes (what the budget counts).
 uint64_t landTileBytes(int32_t columns, int32_t rows);
 uint64_t waterTileBytes(size_t instances, int32_t columns, int32_t rows, int32_t frames);
 // The wave frames alone: two copies of every frame's vertices and a buffer object per frame.

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <map>
 #include <sstream>
+#include <tuple>
 #include <vector>
 
 #include <sys/stat.h>
@@ -106,6 +107,24 @@ TEST_F(AppRun, EachMissingFileEndsWithStatusOneAndItsName)
         EXPECT_EQ(r.exitStatus, 1) << name << ": " << r.output;
         EXPECT_NE(r.output.find(std::string("cannot open ") + name + ": No such file or directory"), std::string::npos)
             << r.output;
+    }
+}
+
+// Refusals before the graphics device exists end as a normal run does: one line, status 1, and
+// under the sanitizer build nothing of the graphics library left behind.
+TEST_F(AppRun, RefusalsBeforeTheDeviceShutTheGraphicsDownAsANormalEndDoes)
+{
+    for (const auto& [name, text, line] : std::vector<std::tuple<std::string, std::string, std::string>>{
+             {"RenderingAndMore.txt", "a b c d e 7 p 2 f 50 u 0", "RenderingAndMore.txt: vertex processing must be 0, 1, 2 or 3, not 7"},
+             {"SpielEinstellungen.txt", "Sichtweite 0", "SpielEinstellungen.txt: the view distance must be a finite number above 0 (and below 1.8e19), not 0"},
+             {"trajectory_data.txt", "1 2 nan", "trajectory_data.txt: number 3 (point 0) must be a finite number, not nan"},
+             {"RenderingAndMore.txt", "", "RenderingAndMore.txt is larger than 4 MiB, far more than any text file of the program holds"}}) {
+        writeFixtureData(dir.path());
+        writeFile(dir.file(name), text);
+        if (text.empty()) std::filesystem::resize_file(dir.file(name), uintmax_t(5) << 20);
+        const ProcessResult r = run("--frames 3 --fixed-step 20");
+        EXPECT_EQ(r.exitStatus, 1) << r.output;
+        EXPECT_EQ(lastLine(r.output), "zentrix: " + line + "\n");
     }
 }
 
@@ -350,7 +369,7 @@ TEST_F(AppRun, DataFoldersThatAskForTooMuchAreRefusedBeforeAnythingIsBuilt)
     writeFile(dir.file("Terrain.txt"), terrain);
     ProcessResult r = run("--frames 1");
     EXPECT_EQ(r.exitStatus, 1);
-    EXPECT_NE(lastLine(r.output).find("zentrix: Terrain.txt: land tile 88: the terrain and its textures would take "),
+    EXPECT_NE(lastLine(r.output).find("zentrix: Terrain.txt: land tile 78: the terrain and its textures would take "),
               std::string::npos)
         << r.output;
 
@@ -411,8 +430,8 @@ TEST_F(AppRun, RunningOutOfMemoryIsOneLineWithStatusOne)
     std::vector<uint8_t> black(4 * 4 * 3, 0);
     stbi_write_bmp(dir.file("black.bmp").c_str(), 4, 4, 3, black.data());
     writeFile(dir.file("TerrainTextures.txt"), "Base 1 black.bmp Detail 1 black.bmp Height 1 black.bmp");
-    std::string terrain = "LandTiles 80 WaterTiles 0\n";  // within the budget
-    for (int i = 0; i < 80; ++i) terrain += "L X 0 Y 0 Z 0 C 255 R 255 U 1 V 1 W 100 D 100 H 0.1 B 0 D 0 H 0\n";
+    std::string terrain = "LandTiles 70 WaterTiles 0\n";  // within the budget
+    for (int i = 0; i < 70; ++i) terrain += "L X 0 Y 0 Z 0 C 255 R 255 U 1 V 1 W 100 D 100 H 0.1 B 0 D 0 H 0\n";
     writeFile(dir.file("Terrain.txt"), terrain);
     writeFile(dir.file("keep.csv"), "precious");
     const ProcessResult r = runCommand("ulimit -v 1000000; " + zentrix("--headless --data " + dir.path() +
@@ -420,6 +439,12 @@ TEST_F(AppRun, RunningOutOfMemoryIsOneLineWithStatusOne)
     EXPECT_EQ(r.exitStatus, 1) << r.output;
     EXPECT_EQ(lastLine(r.output), "zentrix: out of memory while building the terrain\n");
     EXPECT_EQ(readFile(dir.file("keep.csv")), "precious");
+
+    // Too little for the graphics driver itself: refused before it can fail inside its own code.
+    const ProcessResult tight = runCommand("ulimit -v 500000; " + zentrix("--headless --data " + dir.path() + " --frames 1"));
+    EXPECT_EQ(tight.exitStatus, 1);
+    EXPECT_EQ(tight.output, "zentrix: the address-space limit (ulimit -v) of 488 MiB is below the 768 MiB the program "
+                            "needs (the graphics driver reserves most of it); raise it or lift it\n");
 }
 #endif
 

@@ -220,3 +220,72 @@ TEST(LandscapeTool, RewritingKeepsEditedSettingsUnlessTold)
     for (const auto& entry : std::filesystem::recursive_directory_iterator(dir / "land"))
         EXPECT_EQ(entry.path().string().find(".part"), std::string::npos) << entry.path();
 }
+
+namespace {
+
+// Every file under folder with its content, by relative name.
+std::map<std::string, std::string> snapshot(const std::filesystem::path& folder)
+{
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+        files[entry.path().lexically_relative(folder).string()] =
+            entry.is_regular_file() ? readFile(entry.path().string()) : std::string("(folder)");
+    return files;
+}
+
+}  // namespace
+
+// An output that is the height picture read or another file of the run is refused before any
+// work, naming both; the folder, the picture and the links to it stay as they were.
+TEST(LandscapeTool, OutputsThatAreInputsOrEachOtherAreRefused)
+{
+    TempDir dir;
+    writeGreyPng(dir.file("hills.png"), 16, 8, [](int x, int) { return x / 15.0; });
+    std::filesystem::create_hard_link(dir / "hills.png", dir / "linked.png");
+    ASSERT_EQ(runCommand("cd " + dir.path() + " && " + tool + " --seed 3 --out my").exitStatus, 0);
+    const auto before = snapshot(dir.path());
+    for (const auto& [preview, other] : std::vector<std::pair<std::string, std::string>>{
+             {"hills.png", "is the same file as --from hills.png, which the run reads"},
+             {"linked.png", "is the same file as --from hills.png, which the run reads"},
+             {"my/Landscape/Height.bmp", "and --out my (Landscape/Height.bmp) are the same file"},
+             {"my/Terrain.txt", "and --out my (Terrain.txt) are the same file"}}) {
+        const ProcessResult r =
+            runCommand("cd " + dir.path() + " && " + tool + " --from hills.png --out my --preview " + preview);
+        EXPECT_EQ(r.exitStatus, 2) << preview;
+        EXPECT_EQ(r.output, "zentrix-landscape: --preview " + preview + " " + other + "\n");
+    }
+    const ProcessResult fromOut = runCommand("cd " + dir.path() + " && " + tool + " --from my/Landscape/Ground.bmp --out my");
+    EXPECT_EQ(fromOut.exitStatus, 2);
+    EXPECT_EQ(fromOut.output, "zentrix-landscape: --out my (Landscape/Ground.bmp) is the same file as --from "
+                              "my/Landscape/Ground.bmp, which the run reads\n");
+    EXPECT_EQ(snapshot(dir.path()), before);
+}
+
+// A run that fails part-way, on a full disk or at a folder where a file must go, leaves the data
+// folder exactly as it was: no new height map beside the old terrain, no stray temporary file,
+// and no folder where there was none.
+TEST(LandscapeTool, AFailedRunLeavesTheFolderAsItWas)
+{
+    TempDir dir;
+    const auto run = [&](const std::string& args) { return runCommand("cd " + dir.path() + " && " + args); };
+    ASSERT_EQ(run(tool + " --seed 1 --out my --preview p.png").exitStatus, 0);
+    std::filesystem::remove(dir / "my/Explosion.wav");
+    std::filesystem::create_directory(dir / "my/Explosion.wav");
+    const auto before = snapshot(dir.path());
+
+    // The shell caps the files at 1 MiB (the height map fits, the ground texture does not).
+    const ProcessResult full = run("trap '' XFSZ; ulimit -f 2048; " + tool + " --seed 2 --out my --overwrite --preview p.png");
+    EXPECT_EQ(full.exitStatus, 1);
+    EXPECT_EQ(full.output, "zentrix-landscape: cannot write my/Landscape/Ground.bmp: File too large\n");
+    EXPECT_EQ(snapshot(dir.path()), before);
+
+    const ProcessResult blocked = run(tool + " --seed 2 --out my --overwrite --preview p.png");
+    EXPECT_EQ(blocked.exitStatus, 1);
+    EXPECT_EQ(blocked.output,
+              "zentrix-landscape: cannot write my/Explosion.wav: something that is not a regular file is in the way\n");
+    EXPECT_EQ(snapshot(dir.path()), before);
+
+    const ProcessResult fresh = run("trap '' XFSZ; ulimit -f 2048; " + tool + " --seed 2 --out new/land");
+    EXPECT_EQ(fresh.exitStatus, 1);
+    EXPECT_FALSE(std::filesystem::exists(dir / "new"));
+}

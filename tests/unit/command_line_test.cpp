@@ -94,6 +94,11 @@ TEST(KeyScript, FramesRangesAndComments)
     EXPECT_FALSE(keys.escapeDown());
     frame = 5;
     EXPECT_TRUE(keys.escapeDown());
+    // A byte-order mark opens the file as it may open a settings file; anywhere else it is no frame.
+    ASSERT_TRUE(keys.parse("\xEF\xBB\xBF" "5 ESCAPE\n", "k.txt", error)) << error;
+    EXPECT_TRUE(keys.escapeDown());
+    EXPECT_FALSE(keys.parse("1 UP\n\xEF\xBB\xBF" "5 ESCAPE\n", "k.txt", error));
+    EXPECT_EQ(error, "k.txt:2: expected a frame number or FIRST-LAST, not '\\xEF\\xBB\\xBF5'");
 }
 
 TEST(KeyScript, MalformedLinesNameFileAndLine)

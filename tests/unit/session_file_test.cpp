@@ -6,6 +6,7 @@
 
 #include "app/progress_line.h"
 #include "app/session_run.h"
+#include "base/checked_file.h"
 #include "support/fixtures.h"
 
 namespace {
@@ -156,6 +157,22 @@ TEST(SessionFile, UnknownVersionsAndMalformedLinesAreRefusedWithTheLine)
     EXPECT_FALSE(parseSession("zentrix session 1\nseed 5\nframe 0 keys ticks 1\n", "s.txt", s, error));
     EXPECT_FALSE(parseSession("zentrix session 1\nseed 5\n", "s.txt", s, error));
     EXPECT_NE(error.find("nothing to replay"), std::string::npos) << error;
+    // Tokens are quoted as the other readers quote them: no escape sequence reaches the
+    // terminal and a megabyte of name gives a short line.
+    EXPECT_FALSE(parseSession(head + "frame 0 keys \x1b]0;pwned\a ticks 1\n", "s.txt", s, error));
+    EXPECT_EQ(error, "s.txt:4: unknown key '\\x1B]0;pwned\\x07'");
+    EXPECT_FALSE(parseSession(head + std::string(1 << 20, 'x') + "\n", "s.txt", s, error));
+    EXPECT_EQ(error, "s.txt:4: unknown line '" + std::string(40, 'x') + "...'");
+    EXPECT_FALSE(parseSession(head + "data %1B[2J 1 0123456789abcdef\ndata %1B[2J missing\n", "s.txt", s, error));
+    EXPECT_EQ(error, "s.txt:5: data file '\\x1B[2J' is listed twice");
+    EXPECT_EQ(printableName("Landscape/Height.bmp"), "Landscape/Height.bmp");
+    EXPECT_EQ(printableName("\x1b[2J"), "'\\x1B[2J'");
+    // The end line may lack its newline; a frame line may not.
+    ASSERT_TRUE(parseSession(head + "frame 0 keys ticks 1\nend frames", "s.txt", s, error)) << error;
+    EXPECT_EQ(s.end, "frames");
+    EXPECT_FALSE(parseSession(head + "frame 0 keys ticks 1\nend frames\nend", "s.txt", s, error));
+    EXPECT_FALSE(parseSession(head + "frame 0 keys ticks 1", "s.txt", s, error));
+    EXPECT_NE(error.find("cut off in the middle of frame 0"), std::string::npos) << error;
     // Names with spaces and odd bytes travel escaped and come back whole.
     ASSERT_TRUE(parseSession(head + sessionDataLine({"my dir/x%.bmp", true, 3, 0xabcdef}), "s.txt", s, error)) << error;
     EXPECT_EQ(s.dataFiles.at(0).name, "my dir/x%.bmp");

@@ -195,6 +195,16 @@ TEST_F(SettingsFiles, UnreadableOrUnusualValuesKeepTheirStartValueAndWarnOnce)
          "RenderingAndMore.txt: the target frame rate is not a number but 'fast'; keeping 0"},
         {"SpielEinstellungen.txt", "Sichtweite weit", loadGameSettings,
          "SpielEinstellungen.txt: the view distance is not a number but 'weit'; keeping 1000"},
+        // Numbers read from the front of their token, as formatted input reads them, are said.
+        {"Resolutions.txt", "a b c d e f 2.5 label 0", loadResolutionSettings,
+         "Resolutions.txt: the display mode '2.5' is read as 2: a whole number ends at its first character that "
+         "cannot continue it"},
+        {"RenderingAndMore.txt", "l1 l2 l3 l4 l5 1x pacing 2 fps 50 unused 0", loadRenderingSettings,
+         "RenderingAndMore.txt: the vertex processing '1x' is read as 1: a whole number ends at its first character "
+         "that cannot continue it"},
+        {"SpielEinstellungen.txt", "Sichtweite 500m", loadGameSettings,
+         "SpielEinstellungen.txt: the view distance '500m' is read as 500: a number ends at its first character that "
+         "cannot continue it"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);

@@ -157,17 +157,30 @@ TEST(TerrainFile, TheMemoryBudgetCountsTheTexturesFirstThenEveryTileInTurn)
     std::string text = "Land 200 Water 0\n";
     for (int i = 0; i < 200; ++i) text += landWith("Cols 4 Rows 5", "Cols 255 Rows 255").substr(15);
     const uint64_t tile = landTileBytes(255, 255);
-    const uint64_t fitting = terrainMemoryBudget / tile;  // tiles 0 .. fitting - 1 fit
+    const uint64_t fitting = (terrainMemoryBudget - terrainFixedBytes) / tile;  // tiles 0 .. fitting - 1 fit
     TerrainDescription d;
     std::string error;
     EXPECT_FALSE(parseTerrainDescription(text, lists, d, error));
     EXPECT_EQ(error, "Terrain.txt: land tile " + std::to_string(fitting) + ": the terrain and its textures would take " +
-                         std::to_string((fitting + 1) * tile) + " bytes with this tile, more than the budget of " +
+                         std::to_string(terrainFixedBytes + (fitting + 1) * tile) + " bytes with this tile, more than the budget of " +
                          "1610612736 bytes (1.5 GiB)");
 
     TextureListSizes nearlyFull = lists;
-    nearlyFull.textureBytes = terrainMemoryBudget - tile + 1;
+    nearlyFull.textureBytes = terrainMemoryBudget - terrainFixedBytes - tile + 1;
     EXPECT_FALSE(parseTerrainDescription(landWith("Cols 4 Rows 5", "Cols 255 Rows 255"), nearlyFull, d, error));
     EXPECT_NE(error.find("land tile 0: the terrain and its textures would take"), std::string::npos) << error;
 
+    // Water instances count: each is a draw a frame, small grid or large.
+    const auto water = [](int instances, const char* grid) {
+        std::string t = "Land 0 Water 1 Lake N " + std::to_string(instances) + "\n";
+        for (int i = 0; i < instances; ++i) t += "x " + std::to_string(i % 100) + " y 0 z 0\n";
+        return t + grid + " U 1 V 1 W 10 D 10 R 0 H 0.3 S 0 B 0 D 0 F 1 P 60\n";
+    };
+    EXPECT_TRUE(parseTerrainDescription(water(128, "C 256 R 256"), lists, d, error)) << error;
+    EXPECT_FALSE(parseTerrainDescription(water(1000, "C 256 R 256"), lists, d, error));
+    EXPECT_EQ(error, "Terrain.txt: water tile 0: the terrain would draw up to 130050000 triangles a frame with this "
+                     "tile (1000 instances of 130050), more than the 16777216 allowed");
+    EXPECT_TRUE(parseTerrainDescription(water(10000, "C 2 R 2"), lists, d, error)) << error;
+    EXPECT_FALSE(parseTerrainDescription(water(200000, "C 2 R 2"), lists, d, error));
+    EXPECT_EQ(error.rfind("Terrain.txt: water tile 0: the terrain and its textures would take", 0), 0u) << error;
 }

@@ -1,5 +1,6 @@
 #include "platform/sdl/sdl_platform.h"
 
+#include <dlfcn.h>
 #include <time.h>
 
 #include <atomic>
@@ -86,6 +87,12 @@ bool SdlWindow::create(const char* title, int width, int height, bool fullScreen
         error = std::string("cannot create the window: ") + SDL_GetError();
         return false;
     }
+    // Once the graphics library has resolved its entry points it holds EGL (where the window
+    // uses EGL) until the process ends, and EGL's own exit handler frees its displays. A run
+    // refused before that point would have SDL unload EGL with the window, its display record
+    // left unreachable; held from the window on, every run ends alike.
+    static void* const heldEgl = dlopen("libEGL.so.1", RTLD_LAZY | RTLD_NOLOAD);
+    (void)heldEgl;
     return true;
 }
 
