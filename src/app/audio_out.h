@@ -26,7 +26,11 @@ public:
     bool isOpen() const { return writer_.isOpen(); }
     // Renders up to the clock reading tick (ms; differences taken modulo 2^32).
     bool advanceTo(uint32_t tick, std::string& why);
-    bool close(std::string& why);
+    bool close(std::string& why) { return writer_.close(why); }
+    // The file closed; an existing one is replaced only by commit().
+    bool finish(std::string& why) { return writer_.finish(why); }
+    bool commit(std::string& why) { return writer_.commit(why); }
+    void abandon() { writer_.abandon(); }
     uint64_t framesWritten() const { return rendered_; }
 
 private:

@@ -58,7 +58,8 @@ const char* usageText()
            "                     refuses a session of another data folder, naming the file that differs\n"
            "  --video FILE       encode the frames and the sound into FILE: .mp4 or .mkv (H.264, AAC)\n"
            "                     or .webm (VP9, Opus); each frame lasts until the next one's tick\n"
-           "  --video-fps N      a constant N frames per second (1 to 1000) instead\n"
+           "  --video-fps N      a constant N frames per second (1 to 1000) instead; a frame fills at\n"
+           "                     most 60 of them, the 60th lasting until the next frame\n"
            "  --video-quality Q  the encoder's constant rate factor: lower is better and larger\n"
            "                     (H.264 0 to 51, default 20; VP9 0 to 63, default 32)\n"
            "  --help             show this text and exit\n"
@@ -69,7 +70,12 @@ const char* usageText()
            "mip filtering, Escape quits; F12 in a window saves the frame in the data folder's\n"
            "screenshots/ folder.\n"
            "\n"
-           "Exit status: 0 normal end, 1 a data or configuration problem, 2 a bad command line.\n";
+           "An existing output file is replaced only when the run ends normally; a stop signal\n"
+           "(SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2) ends the run early, leaving it as it was.\n"
+           "/dev/stdout, /dev/stderr and /dev/fd/N are written where the descriptor stands.\n"
+           "\n"
+           "Exit status: 0 normal end, 1 a data or configuration problem or a stop signal, 2 a bad\n"
+           "command line.\n";
 }
 
 namespace {

@@ -122,7 +122,7 @@ bool copyFile(const fs::path& from, const fs::path& to, std::string& error)
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(opened, std::fclose);
     const std::string temporary = to.string() + ".part" + std::to_string(getpid());
     OutputFile out;
-    if (!out.open(temporary, "file")) {
+    if (!out.open(temporary, "file", OutputFile::Accept::AnyFile, OutputFile::Unfinished::Removed)) {
         error = out.error();
         return false;
     }

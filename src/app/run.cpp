@@ -1,7 +1,6 @@
 #include "app/run.h"
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -27,6 +26,7 @@
 #include "platform/audio/openal_engine.h"
 #include "base/checked_file.h"
 #include "base/shown_path.h"
+#include "base/stop_signals.h"
 #include "platform/gl/gl_system.h"
 #include "platform/image/image_loader.h"
 #include "platform/image/png_writer.h"
@@ -190,8 +190,6 @@ int checkOutputClashes(const Run& run)
 // Output files are created before any work, so a bad path fails at once.
 int openOutputs(Run& run)
 {
-    // A reader that goes away turns into a failed write with its own message, not a silent death.
-    std::signal(SIGPIPE, SIG_IGN);
     std::string error;
     if (!run.extras.prepare(error)) {
         run.extras.finish("error", false, error);
@@ -199,7 +197,8 @@ int openOutputs(Run& run)
     }
     run.finishExtras.emplace(run);
     if (!run.traceFile.empty() && !run.trace.open(run.traceFile, error)) return fail(error);
-    if (!run.screenshotFile.empty() && !run.screenshot.open(run.screenshotFile, "screenshot"))
+    if (!run.screenshotFile.empty() &&
+        !run.screenshot.open(run.screenshotFile, "screenshot", OutputFile::Accept::AnyFile, OutputFile::Unfinished::Removed))
         return fail(run.screenshot.error());
     run.discardUnwritten.emplace(run);
     return carryOn;
@@ -335,12 +334,13 @@ int runFrames(Run& run)
         shutDown();
         return fail(fatalErrorMessage());
     }
-    if (!run.extras.startUpDone(error)) {
+    if (!run.extras.startUpDone(error) || stopSignal()) {
         shutDown();
-        return fail(error);
+        return fail(stopSignal() ? stopMessage() : error);
     }
     setActivity("running");
     while (!quitPosted()) {
+        if (stopSignal()) outputFailed(run, stopMessage());
         if (pollOneEvent()) {
             run.windowClosed = true;
             requestClose();
@@ -361,12 +361,25 @@ int finishRun(Run& run)
                     : run.windowClosed                             ? "close"
                     : frameLimit >= 0 && frameIndex >= frameLimit ? "frames"
                                                                    : "escape";
+    // Every output is completed first and put in place of an existing file only once all are: a
+    // run that fails anywhere replaces nothing.
     std::string error;
-    if (!run.trace.close() && outputError.empty()) outputError = run.trace.error();
-    if (run.screenshotWritten && !run.screenshot.close() && outputError.empty()) outputError = run.screenshot.error();
-    if (!run.audioOut.close(error) && outputError.empty()) outputError = error;
+    if (outputError.empty() && !run.trace.finish()) outputError = run.trace.error();
+    if (outputError.empty() && run.screenshotWritten && !run.screenshot.finish()) outputError = run.screenshot.error();
+    if (outputError.empty() && !run.audioOut.finish(error)) outputError = error;
     run.runOk = true;
-    if (!run.extras.finish(run.endReason, outputError.empty(), error) && outputError.empty()) outputError = error;
+    if (!run.extras.finish(outputError.empty() ? run.endReason : "error", outputError.empty(), error) &&
+        outputError.empty())
+        outputError = error;
+    if (outputError.empty() && !run.trace.commit()) outputError = run.trace.error();
+    if (outputError.empty() && run.screenshotWritten && !run.screenshot.commit()) outputError = run.screenshot.error();
+    if (outputError.empty() && (!run.audioOut.commit(error) || !run.extras.commit(error))) outputError = error;
+    if (!outputError.empty()) {
+        run.trace.abandon();
+        run.screenshot.abandon();
+        run.audioOut.abandon();
+        run.extras.abandon();
+    }
     mainWindow = nullptr;
     appHooks = AppHooks{};
     setTickSource(nullptr);
@@ -382,6 +395,7 @@ int runApplication(const RunOptions& options)
     for (int (*step)(Run&) : {resolveInputs, +[](Run& r) { return checkOutputClashes(r); }, openOutputs, startSound,
                               startPlatform}) {
         if (const int status = step(run); status != carryOn) return status;
+        if (stopSignal()) return fail(stopMessage());
     }
     installHooks(run);
     if (const int status = runFrames(run); status != carryOn) return status;

@@ -146,19 +146,34 @@ bool RunExtras::finish(const char* reason, bool ok, std::string& error)
 {
     progress_.clear();
     setReadFileObserver(nullptr);
+    if (!ok) {
+        recorder_.abandon(reason);
+        video_.discard();
+        return true;
+    }
     bool fine = true;
-    if (recording_ && !recorder_.finish(reason) && ok) {
+    if (recording_ && !recorder_.finish(reason)) {
         error = recorder_.error();
         fine = false;
     }
-    if (video_.isOpen()) {
-        // Sound and pictures end together, at the clock's last reading.
-        std::string why;
-        if (ok && fine && !video_.finish(endTick_, why)) {
-            error = why;
-            fine = false;
-        }
-        if (!ok || !fine) video_.discard();
-    }
+    // Sound and pictures end together, at the clock's last reading.
+    if (fine && video_.isOpen() && !video_.finish(endTick_, error)) fine = false;
+    if (!fine) abandon();
     return fine;
+}
+
+bool RunExtras::commit(std::string& error)
+{
+    if (recording_ && !recorder_.commit()) {
+        error = recorder_.error();
+        abandon();
+        return false;
+    }
+    return video_.commit(error);
+}
+
+void RunExtras::abandon()
+{
+    recorder_.abandon("");
+    video_.discard();
 }

@@ -45,8 +45,14 @@ public:
     bool startUpDone(std::string& error);
     bool beforePresent(bool windowed, std::string& error);
     bool afterFrame(int64_t frameLimit, std::string& error);
-    // The end of the run: reason is escape, close, frames or error.
+    // The end of the run: reason is escape, close, frames or error. With ok the session and the
+    // video are completed (false with error when one cannot be), and commit() then puts them in
+    // place of existing files; without, or when one fails, both are left as a failed run leaves
+    // them.
     bool finish(const char* reason, bool ok, std::string& error);
+    bool commit(std::string& error);
+    // A later output failed after finish(): nothing of this run replaces anything.
+    void abandon();
 
 private:
     std::string recordFile_, replayFile_, videoFile_;

@@ -206,7 +206,13 @@ bool SessionRecorder::finish(const char* end)
 {
     if (!file_.isOpen()) return true;
     if (end && *end) write(std::string("end ") + end + "\n");
-    return file_.close();
+    return file_.finish();
+}
+
+void SessionRecorder::abandon(const char* end)
+{
+    if (file_.isOpen() && end && *end) write(std::string("end ") + end + "\n");
+    file_.abandon();
 }
 
 // ---- Replay ----

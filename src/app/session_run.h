@@ -13,7 +13,8 @@
 
 // --record: the tick values and key states the run reads go into a session file as they are read;
 // each frame's line is written and handed to the system when the frame is done, so a run that
-// dies leaves a file that replays up to its last whole frame.
+// dies leaves a file that replays up to its last whole frame. (An existing session is written
+// beside and replaced only at a normal end, so there it is the hidden file that holds them.)
 class SessionRecorder {
 public:
     // Creates the file (at start-up, before any work). False with error() set.
@@ -28,8 +29,11 @@ public:
     // Ends the start-up's tick list and each frame's line. False once a write failed.
     bool startUpDone();
     bool frameDone(int64_t index);
-    // The end line (escape, close, frames, error), then the close.
+    // The end line (escape, close, frames, error), then the close. An existing file is replaced
+    // only by commit(); abandon() leaves it as it was, and a new one with what was written.
     bool finish(const char* end);
+    bool commit() { return file_.commit(); }
+    void abandon(const char* end);
     const std::string& error() const { return file_.error(); }
 
     // Called by the wrappers.

@@ -85,4 +85,4 @@ bool TraceWriter::writeRow()
     return file_.write(f);
 }
 
-bool TraceWriter::close() { return file_.close(); }
+bool TraceWriter::finish() { return file_.finish(); }

@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include "app/audio_out.h"
+#include "base/checked_file.h"
+#include "base/stop_signals.h"
 
 bool VideoOut::create(const std::string& path, const VideoEncoderSettings& settings, std::string& why)
 {
@@ -23,12 +25,11 @@ bool VideoOut::create(const std::string& path, const VideoEncoderSettings& setti
             encoder_.reset();
             return false;
         }
-        const size_t slash = path.rfind('/');
-        const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
         // Ends in the same extension, which picks the container.
-        const std::string extension = path.substr(path.rfind('.'));
-        std::string name = folder + "." + path.substr(slash == std::string::npos ? 0 : slash + 1) + ".zentrix-XXXXXX" + extension;
-        const int fd = mkstemps(name.data(), static_cast<int>(extension.size()));
+        const size_t dot = path.rfind('.');
+        const std::string extension = dot == std::string::npos ? "" : path.substr(dot);
+        std::string name;
+        const int fd = createHiddenSibling(path, extension, name);
         if (fd < 0) {
             why = "cannot create video " + path + ": " + std::strerror(errno);
             encoder_.reset();
@@ -36,11 +37,16 @@ bool VideoOut::create(const std::string& path, const VideoEncoderSettings& setti
         }
         ::close(fd);
         temporary_ = name;
-        existingMode_ = existing.st_mode & 07777;
+        // Never the set-user-ID or set-group-ID bit: the new content is not what was made privileged.
+        existingMode_ = existing.st_mode & 0777;
     }
+    // Either is worth nothing unfinished, and goes should the program be stopped abruptly.
+    unfinishedSlot_ = registerUnfinishedFile(temporary_.empty() ? path : temporary_);
     created_ = encoder_->create(temporary_.empty() ? path : temporary_, settings, why);
     if (!created_) {
         encoder_.reset();
+        unregisterUnfinishedFile(unfinishedSlot_);
+        unfinishedSlot_ = -1;
         if (!temporary_.empty()) ::unlink(temporary_.c_str());
         // The encoder names the file it was given; the user knows the one asked for.
         if (!temporary_.empty()) why = "cannot create video " + path + ": the hidden file beside it cannot be written";
@@ -89,13 +95,21 @@ bool VideoOut::finish(uint32_t endTick, std::string& why)
     if (!created_ || finished_) return true;
     finished_ = true;
     const int64_t end = started_ ? elapsed(endTick) : 0;
-    if (!named(encoder_->finish(end, why), why)) return false;
-    if (temporary_.empty()) return true;
-    if (::chmod(temporary_.c_str(), existingMode_) != 0 || std::rename(temporary_.c_str(), path_.c_str()) != 0) {
+    return named(encoder_->finish(end, why), why);
+}
+
+bool VideoOut::commit(std::string& why)
+{
+    if (!created_ || !finished_) return true;
+    if (!temporary_.empty() &&
+        (::chmod(temporary_.c_str(), existingMode_) != 0 || std::rename(temporary_.c_str(), path_.c_str()) != 0)) {
         why = "cannot write video " + path_ + ": it cannot replace the file there: " + std::strerror(errno);
         return false;
     }
     temporary_.clear();
+    unregisterUnfinishedFile(unfinishedSlot_);
+    unfinishedSlot_ = -1;
+    created_ = false;
     return true;
 }
 
@@ -104,6 +118,8 @@ void VideoOut::discard()
     if (!created_) return;
     encoder_.reset();
     created_ = false;
+    unregisterUnfinishedFile(unfinishedSlot_);
+    unfinishedSlot_ = -1;
     std::error_code ec;
     std::filesystem::remove(temporary_.empty() ? path_ : temporary_, ec);
     temporary_.clear();

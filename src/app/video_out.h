@@ -18,8 +18,10 @@ public:
     bool frame(const RgbaImage& image, uint32_t tick, std::string& why);
     // The capture's samples from its sample firstSample on (interleaved stereo at 44,100 Hz).
     bool sound(const int16_t* samples, size_t frames, uint64_t firstSample, std::string& why);
-    // The run's clock stopped at endTick.
+    // The run's clock stopped at endTick: the video is completed, but an existing file is
+    // replaced only by commit().
     bool finish(uint32_t endTick, std::string& why);
+    bool commit(std::string& why);
     // Takes away what a run that did not complete the video wrote; an existing file stays as it was.
     void discard();
     uint64_t framesWritten() const { return encoder_ ? encoder_->picturesWritten() : 0; }
@@ -33,6 +35,7 @@ private:
     // file beside it, renamed over it at the end.
     std::string temporary_;
     unsigned existingMode_ = 0;
+    int unfinishedSlot_ = -1;
     bool created_ = false;
     bool started_ = false;
     bool finished_ = false;

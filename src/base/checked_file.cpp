@@ -1,6 +1,8 @@
 #include "base/checked_file.h"
 #include "base/shown_path.h"
 
+#include "base/stop_signals.h"
+
 #include <cerrno>
 #include <cstdarg>
 #include <algorithm>
@@ -160,30 +162,75 @@ std::string printableName(const std::string& name)
     return plain ? name : quoteToken(name);
 }
 
-OutputFile::~OutputFile()
+int createHiddenSibling(const std::string& target, const std::string& suffix, std::string& name)
 {
-    if (!file_) return;
-    std::fclose(file_);
-    file_ = nullptr;
-    // Unfinished: an existing file keeps its content; a new one keeps what was written (a trace
-    // or a sound file is complete up to its last row or frame).
-    if (!temporary_.empty()) ::unlink(temporary_.c_str());
+    const size_t nameStart = target.rfind('/') + 1;  // 0 without a folder
+    const std::string base = target.substr(nameStart);
+    // Most file systems take names of at most 255 bytes; ".NAME.zentrix-XXXXXX" adds 16.
+    const bool tooLong = base.size() + 16 + suffix.size() > 255;
+    name = target.substr(0, nameStart) + (tooLong ? std::string() : "." + base) + ".zentrix-XXXXXX" + suffix;
+    std::vector<char> buffer(name.begin(), name.end());
+    buffer.push_back('\0');
+    const int fd = ::mkostemps(buffer.data(), static_cast<int>(suffix.size()), O_CLOEXEC);
+    if (fd >= 0) name = buffer.data();
+    return fd;
 }
 
-bool OutputFile::open(const std::string& path, const char* what, Accept accept)
+namespace {
+
+// The descriptor a name stands for when it names one of the program's own: -1 for any other.
+int ownDescriptor(const std::string& path)
 {
-    discard();
+    if (path == "/dev/stdin") return 0;
+    if (path == "/dev/stdout") return 1;
+    if (path == "/dev/stderr") return 2;
+    for (const char* folder : {"/dev/fd/", "/proc/self/fd/"}) {
+        const size_t n = std::strlen(folder);
+        if (path.compare(0, n, folder) != 0 || path.size() == n || path.size() > n + 9) continue;
+        int fd = 0;
+        for (size_t i = n; i < path.size(); ++i) {
+            if (!std::isdigit(static_cast<unsigned char>(path[i]))) return -1;
+            fd = fd * 10 + (path[i] - '0');
+        }
+        return fd;
+    }
+    return -1;
+}
+
+}  // namespace
+
+OutputFile::~OutputFile() { abandon(); }
+
+void OutputFile::forget(const std::string& name)
+{
+    unregisterUnfinishedFile(unfinishedSlot_);
+    unfinishedSlot_ = -1;
+    if (!name.empty()) ::unlink(name.c_str());
+}
+
+void OutputFile::closeStream()
+{
+    if (file_) std::fclose(file_);
+    file_ = nullptr;
+}
+
+bool OutputFile::open(const std::string& path, const char* what, Accept accept, Unfinished unfinished)
+{
+    discard();  // also a finished output that was never committed
     path_ = path;
     what_ = what;
     error_.clear();
     seekable_ = false;
     created_ = false;
+    unfinished_ = unfinished;
     target_.clear();
     temporary_.clear();
     openErrno_ = 0;
     int err = 0;
     struct stat link {};
-    if (::lstat(path.c_str(), &link) != 0) {
+    if (const int fd = accept == Accept::AnyFile ? ownDescriptor(path) : -1; fd >= 0) {
+        openDescriptor(fd, err);
+    } else if (::lstat(path.c_str(), &link) != 0) {
         if (errno != ENOENT) {
             err = errno;
         } else {
@@ -193,6 +240,7 @@ bool OutputFile::open(const std::string& path, const char* what, Accept accept)
             err = file_ ? 0 : errno;
             created_ = file_ != nullptr;
             seekable_ = created_;
+            if (created_ && unfinished_ == Unfinished::Removed) unfinishedSlot_ = registerUnfinishedFile(path_);
         }
     } else if (accept == Accept::RegularOnly && S_ISLNK(link.st_mode)) {
         error_ = what_ + " " + shownPath(path_) + " is a symbolic link, which is never followed";
@@ -230,6 +278,38 @@ bool OutputFile::open(const std::string& path, const char* what, Accept accept)
     return true;
 }
 
+bool OutputFile::openDescriptor(int fd, int& err)
+{
+    // Another descriptor for the same open file, so that what the program writes lands where
+    // the descriptor stands (after what others wrote before, before what they write after), and
+    // a file opened for appending stays so. Reopening the name would start at offset 0.
+    const int flags = fcntl(fd, F_GETFL);
+    struct stat info {};
+    if (flags < 0 || fstat(fd, &info) != 0) {
+        err = EBADF;
+        return false;
+    }
+    if ((flags & O_ACCMODE) == O_RDONLY) {
+        error_ = "cannot create " + what_ + " " + path_ + ": the descriptor is not open for writing";
+        return false;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        err = EISDIR;
+        return false;
+    }
+    if (S_ISBLK(info.st_mode)) {
+        error_ = "cannot create " + what_ + " " + path_ + ": is a block device, which is never written";
+        return false;
+    }
+    const int copy = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    if (copy < 0 || (file_ = fdopen(copy, "wb")) == nullptr) {
+        err = errno;
+        if (copy >= 0) ::close(copy);
+        return false;
+    }
+    return true;
+}
+
 bool OutputFile::openStream(int& err)
 {
     // Without waiting: a pipe nobody reads would block here for ever (ENXIO instead).
@@ -258,26 +338,25 @@ bool OutputFile::openStream(int& err)
 bool OutputFile::openReplacement(const std::string& target, mode_t mode, int& err)
 {
     // The new content goes into a hidden file beside the target (same file system, so the rename
-    // is atomic) and takes the old file's permissions.
-    const size_t nameStart = target.rfind('/') + 1;  // 0 without a folder
-    const std::string pattern = target.substr(0, nameStart) + "." + target.substr(nameStart) + ".zentrix-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    const int fd = ::mkostemp(buffer.data(), O_CLOEXEC);
+    // is atomic). It takes the old file's permissions, but never its set-user-ID or
+    // set-group-ID bit: the new content is not what was made privileged.
+    std::string name;
+    const int fd = createHiddenSibling(target, "", name);
     if (fd < 0) {
         err = errno;
         return false;
     }
-    fchmod(fd, mode & 07777);
+    fchmod(fd, mode & 0777);
     file_ = fdopen(fd, "wb");
     if (!file_) {
         err = errno;
         ::close(fd);
-        ::unlink(buffer.data());
+        ::unlink(name.c_str());
         return false;
     }
     target_ = target;
-    temporary_ = buffer.data();
+    temporary_ = name;
+    unfinishedSlot_ = registerUnfinishedFile(temporary_);
     seekable_ = true;
     return true;
 }
@@ -323,12 +402,14 @@ bool OutputFile::rewrite(const void* data, size_t size)
         fail("write", errno);
         return false;
     }
-    std::rewind(file_);
-    // Devices cannot be truncated and need not be; a regular file loses its old content.
-    struct stat info {};
-    if (fstat(fileno(file_), &info) == 0 && S_ISREG(info.st_mode) && ftruncate(fileno(file_), 0) != 0) {
-        fail("write", errno);
-        return false;
+    if (seekable_) {
+        std::rewind(file_);
+        // Devices cannot be truncated and need not be; a regular file loses its old content.
+        struct stat info {};
+        if (fstat(fileno(file_), &info) == 0 && S_ISREG(info.st_mode) && ftruncate(fileno(file_), 0) != 0) {
+            fail("write", errno);
+            return false;
+        }
     }
     return write(data, size);
 }
@@ -361,7 +442,9 @@ bool OutputFile::flush()
     return true;
 }
 
-bool OutputFile::close()
+bool OutputFile::close() { return finish() && commit(); }
+
+bool OutputFile::finish()
 {
     if (!file_) return !failed();
     errno = 0;
@@ -370,22 +453,40 @@ bool OutputFile::close()
     errno = 0;
     if (std::fclose(file_) != 0) fail("close", errno);
     file_ = nullptr;
-    if (!temporary_.empty()) {
-        errno = 0;
-        if (!failed() && std::rename(temporary_.c_str(), target_.c_str()) != 0) fail("replace", errno);
-        if (failed()) ::unlink(temporary_.c_str());
-        temporary_.clear();
+    if (failed()) {
+        abandon();
+    } else if (temporary_.empty()) {
+        created_ = false;  // complete where it stands: nothing is left to take back
+        forget("");
     }
     return !failed();
 }
 
+bool OutputFile::commit()
+{
+    if (file_ && !finish()) return false;
+    if (temporary_.empty()) return !failed();
+    errno = 0;
+    if (!failed() && std::rename(temporary_.c_str(), target_.c_str()) != 0) fail("replace", errno);
+    forget(failed() ? temporary_ : "");
+    temporary_.clear();
+    return !failed();
+}
+
+void OutputFile::abandon()
+{
+    closeStream();
+    if (!temporary_.empty()) forget(temporary_);
+    else forget(created_ && unfinished_ == Unfinished::Removed ? path_ : "");
+    temporary_.clear();
+    created_ = false;
+}
+
 void OutputFile::discard()
 {
-    if (!file_) return;
-    std::fclose(file_);
-    file_ = nullptr;
-    if (!temporary_.empty()) ::unlink(temporary_.c_str());
-    else if (created_) ::unlink(path_.c_str());
+    closeStream();
+    if (!temporary_.empty()) forget(temporary_);
+    else forget(created_ ? path_ : "");
     temporary_.clear();
     created_ = false;
 }

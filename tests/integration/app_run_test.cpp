@@ -8,7 +8,17 @@
 #include <tuple>
 #include <vector>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <thread>
 
 #include <stb_image_write.h>
 
@@ -474,4 +484,139 @@ TEST_F(AppRun, PicturesThatEndEarlyAreOneLineNeverAHang)
     EXPECT_EQ(height.exitStatus, 1) << height.output;
     EXPECT_EQ(lastLine(height.output), "zentrix: Terrain.txt: land tile 0: height map 0 (cut.png) could not be "
                                        "loaded, and the tile needs its heights\n");
+}
+
+TEST_F(AppRun, AFailedRunReplacesNothingAndDescriptorsAreWrittenWhereTheyStand)
+{
+    // The screenshot fails at the very end, after the trace is complete: the trace is not put in place.
+    writeFile(dir.file("keep.csv"), "precious");
+    if (std::filesystem::is_character_file("/dev/full")) {
+        const ProcessResult r = run("--frames 2 --fixed-step 20 --trace " + dir.file("keep.csv") + " --screenshot /dev/full");
+        EXPECT_EQ(r.exitStatus, 1) << r.output;
+        EXPECT_EQ(readFile(dir.file("keep.csv")), "precious");
+    }
+    // /dev/stdout is the shell's descriptor, which runs on after the program's rows; >> appends.
+    const std::string traced = zentrix("--headless --data " + dir.path() + " --frames 2 --fixed-step 20 --trace /dev/stdout 2>/dev/null");
+    for (const auto& [redirect, kept] : {std::pair<const char*, const char*>{">", ""}, {">>", "precious"}}) {
+        ASSERT_EQ(runCommand("(echo header; " + traced + "; echo footer) " + redirect + " " + dir.file("keep.csv")).exitStatus, 0);
+        const std::string log = readFile(dir.file("keep.csv"));
+        EXPECT_EQ(log.rfind(std::string(kept) + "header\nframe,tick,", 0), 0u) << log;
+        EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 5) << log;
+        EXPECT_EQ(log.substr(log.size() - 7), "footer\n");
+        writeFile(dir.file("keep.csv"), "precious");
+    }
+}
+
+namespace {
+
+// The program started directly (so that signals reach it and not a shell), with every signal as
+// the default has it and stderr into a file.
+pid_t spawnZentrix(const std::string& args, const std::string& errPath)
+{
+    const pid_t pid = fork();
+    if (pid == 0) {
+        for (int s = 1; s < NSIG; ++s) signal(s, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(err, 2);
+        execl("/bin/sh", "sh", "-c", ("exec " + zentrix(args)).c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    return pid;
+}
+
+// The exit status within seconds, or -1 (the process is then killed).
+int exitWithin(pid_t pid, double seconds)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > end) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::vector<std::string> hiddenFiles(const std::string& folder)
+{
+    std::vector<std::string> found;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        if (entry.path().filename().string().find(".zentrix-") != std::string::npos) found.push_back(entry.path());
+    return found;
+}
+
+}  // namespace
+
+// Every stop signal ends the run after its frame with status 1 and one line: the existing trace
+// as it was, the new screenshot gone, no hidden file left.
+TEST_F(AppRun, EachStopSignalEndsTheRunLeavingExistingOutputsAsTheyWere)
+{
+    const std::pair<int, const char*> signals[] = {{SIGINT, "SIGINT"},   {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"},
+                                                   {SIGQUIT, "SIGQUIT"}, {SIGUSR1, "SIGUSR1"}, {SIGUSR2, "SIGUSR2"}};
+    for (const auto& [sig, name] : signals) {
+        SCOPED_TRACE(name);
+        writeFile(dir.file("keep.csv"), "precious");
+        const pid_t pid = spawnZentrix("--headless --data " + dir.path() + " --frames 100000000 --fixed-step 20 --trace " +
+                                           dir.file("keep.csv") + " --screenshot " + dir.file("new.png"),
+                                       dir.file("err.txt"));
+        // Running frames once rows of the new trace have reached the hidden file.
+        for (int i = 0; i < 3000; ++i) {
+            const auto hidden = hiddenFiles(dir.path());
+            if (!hidden.empty() && std::filesystem::file_size(hidden[0]) > 0) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        kill(pid, sig);
+        EXPECT_EQ(exitWithin(pid, 5.0), 1);
+        EXPECT_TRUE(hasLine(readFile(dir.file("err.txt")), "zentrix: stopped by " + std::string(name) + "\n"))
+            << readFile(dir.file("err.txt"));
+        EXPECT_EQ(readFile(dir.file("keep.csv")), "precious");
+        EXPECT_FALSE(std::filesystem::exists(dir.file("new.png")));
+        EXPECT_EQ(hiddenFiles(dir.path()), std::vector<std::string>());
+    }
+}
+
+// A program stuck in a write to a pipe nobody reads ends by the watchdog within its grace, or at
+// once on a second signal, removing its hidden files all the same.
+TEST_F(AppRun, AStuckRunEndsByTheWatchdogOrASecondSignal)
+{
+    ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    const int reader = ::open(dir.file("fifo").c_str(), O_RDONLY | O_NONBLOCK);  // never read
+    ASSERT_GE(reader, 0);
+    for (const bool twice : {false, true}) {
+        SCOPED_TRACE(twice ? "a second signal" : "the watchdog");
+        writeFile(dir.file("keep.png"), "precious");
+        const pid_t pid = spawnZentrix("--headless --data " + dir.path() + " --frames 100000000 --fixed-step 20 --trace " +
+                                           dir.file("fifo") + " --screenshot " + dir.file("keep.png"),
+                                       dir.file("err.txt"));
+        int queued = 0;
+        for (int i = 0; i < 3000 && queued < 65536; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            ioctl(reader, FIONREAD, &queued);
+        }
+        ASSERT_EQ(queued, 65536) << "the pipe never filled";
+        const auto start = std::chrono::steady_clock::now();
+        kill(pid, SIGTERM);
+        if (twice) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), 0) << "ended before the grace";
+            kill(pid, SIGINT);
+        }
+        EXPECT_EQ(exitWithin(pid, 5.0), 1);
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (twice) EXPECT_LT(seconds, 1.5);
+        else EXPECT_GT(seconds, 2.5);
+        EXPECT_TRUE(hasLine(readFile(dir.file("err.txt")), "zentrix: stopped by SIGTERM\n")) << readFile(dir.file("err.txt"));
+        EXPECT_EQ(readFile(dir.file("keep.png")), "precious");
+        EXPECT_EQ(hiddenFiles(dir.path()), std::vector<std::string>());
+        char drain[65536];
+        while (::read(reader, drain, sizeof drain) > 0) {
+        }
+    }
+    ::close(reader);
 }

@@ -134,6 +134,19 @@ TEST(SessionReplay, RefusalsNameTheFileAndFramesStopsEarly)
     EXPECT_EQ(version.exitStatus, 1);
     EXPECT_NE(version.output.find("version '2' is not known"), std::string::npos) << version.output;
 
+    // One clock reading more in frame 3 than the run takes: the replay goes out of step there and
+    // replaces no existing output.
+    const size_t frame3 = session.find("\nframe 3 ") + 1, end3 = session.find('\n', frame3);
+    const std::string lastTick = session.substr(session.rfind(' ', end3) + 1, end3 - session.rfind(' ', end3) - 1);
+    writeFile(dir.file("skew.txt"), session.substr(0, end3) + " " + lastTick.substr(0, lastTick.find('*')) +
+                                        session.substr(end3));
+    for (const char* name : {"keep.csv", "keep.wav"}) writeFile(dir.file(name), "precious");
+    const ProcessResult skew =
+        run("--replay " + dir.file("skew.txt") + " --trace " + dir.file("keep.csv") + " --audio-out " + dir.file("keep.wav"));
+    EXPECT_EQ(skew.exitStatus, 1) << skew.output;
+    EXPECT_NE(skew.output.find("went out of step with the recording in frame 3"), std::string::npos) << skew.output;
+    for (const char* name : {"keep.csv", "keep.wav"}) EXPECT_EQ(readFile(dir.file(name)), "precious") << name;
+
     writeFile(dir.file("SpielEinstellungen.txt"), "ViewDistance 999\n");
     const ProcessResult changed = run("--replay " + dir.file("s.txt") + " --video " + dir.file("v.webm"));
     EXPECT_EQ(changed.exitStatus, 1);

@@ -109,6 +109,34 @@ TEST(VideoEncoder, ConstantRateRepeatsAndSameMillisecondReplaces)
     EXPECT_GE(psnr(video.picturesAt[2], c), 30.0);
 }
 
+// A clock that leaps ahead costs a bounded number of frames: each picture fills at most
+// maxRepeatedFrames, the last of them lasting until the next picture, which comes at its time.
+TEST(VideoEncoder, ConstantRateGapsAreHeldByABoundedNumberOfFrames)
+{
+    TempDir dir;
+    VideoEncoderSettings settings;
+    settings.fps = 10;
+    settings.audioRate = 0;
+    VideoEncoder encoder;
+    std::string why;
+    ASSERT_TRUE(encoder.create(dir.file("gap.mkv"), settings, why)) << why;
+    const RgbaImage a = testPicture(96, 64, 0), b = testPicture(96, 64, 1);
+    ASSERT_TRUE(encoder.addPicture(a.pixels.data(), 96, 64, 0, why));
+    ASSERT_TRUE(encoder.addPicture(b.pixels.data(), 96, 64, 1000000, why));
+    ASSERT_TRUE(encoder.finish(2000000, why)) << why;
+    const uint64_t most = VideoEncoder::maxRepeatedFrames;
+    EXPECT_EQ(encoder.picturesWritten(), 2 * most);
+    DecodedVideo video;
+    ASSERT_TRUE(readVideo(dir.file("gap.mkv"), {500000, 1000000, 1999999}, video, why)) << why;
+    ASSERT_EQ(video.pictureMs.size(), 2 * most);
+    EXPECT_EQ(video.pictureMs[most - 1], int64_t(most - 1) * 100);
+    EXPECT_EQ(video.pictureMs[most], 1000000);
+    EXPECT_EQ(video.videoEndMs, 2000000);
+    EXPECT_GE(psnr(video.picturesAt[0], a), 30.0);
+    EXPECT_GE(psnr(video.picturesAt[1], b), 30.0);
+    EXPECT_GE(psnr(video.picturesAt[2], b), 30.0);
+}
+
 TEST(VideoEncoder, BadNamesAndPathsAreRefusedNamingTheFile)
 {
     TempDir dir;

@@ -3,7 +3,10 @@
 #include <csignal>
 #include <filesystem>
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <string>
 
 #include "base/checked_file.h"
@@ -126,4 +129,52 @@ TEST(InputFile, OnlyRegularFilesAreOpened)
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(std::fgetc(f), 'x');
     std::fclose(f);
+}
+
+TEST(OutputFile, ALongNameIsReplacedThroughAShortHiddenNameWithoutPrivilegeBits)
+{
+    TempDir dir;
+    const std::string name = dir.file(std::string(250, 'n'));
+    writeFile(name, "old");
+    ASSERT_EQ(chmod(name.c_str(), 04755), 0);
+    OutputFile out;
+    ASSERT_TRUE(out.open(name, "trace file")) << out.error();
+    ASSERT_TRUE(out.write("new"));
+    ASSERT_TRUE(out.close()) << out.error();
+    EXPECT_EQ(readFile(name), "new");
+    struct stat info {};
+    ASSERT_EQ(stat(name.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0755u);
+    size_t files = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path())) ++files;
+    EXPECT_EQ(files, 1u);
+}
+
+// /dev/fd/N is the descriptor itself, not the file reopened from its start: what others wrote
+// before and after stays, and nothing is truncated or renamed.
+TEST(OutputFile, DescriptorsAreWrittenWhereTheyStand)
+{
+    TempDir dir;
+    const std::string log = dir.file("log.txt");
+    const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, "header\n", 7), 7);
+    OutputFile out;
+    ASSERT_TRUE(out.open("/dev/fd/" + std::to_string(fd), "trace file")) << out.error();
+    EXPECT_FALSE(out.seekable());
+    ASSERT_TRUE(out.write("first\n"));
+    ASSERT_TRUE(out.rewrite("rows\n", 5));  // a stream only gets the new content
+    ASSERT_TRUE(out.close()) << out.error();
+    ASSERT_EQ(::write(fd, "footer\n", 7), 7);
+    ::close(fd);
+    EXPECT_EQ(readFile(log), "header\nfirst\nrows\nfooter\n");
+
+    const int reading = ::open(log.c_str(), O_RDONLY);
+    ASSERT_GE(reading, 0);
+    EXPECT_FALSE(out.open("/proc/self/fd/" + std::to_string(reading), "trace file"));
+    EXPECT_EQ(out.error(), "cannot create trace file /proc/self/fd/" + std::to_string(reading) +
+                               ": the descriptor is not open for writing");
+    ::close(reading);
+    EXPECT_FALSE(out.open("/dev/fd/987", "trace file"));
+    EXPECT_EQ(out.error(), "cannot create trace file /dev/fd/987: Bad file descriptor");
 }

@@ -201,7 +201,7 @@ PcmSound downmixToMono(const PcmSound& sound)
 
 bool WavWriter::open(const std::string& path, int channels, int rate, std::string& why)
 {
-    file_.close();
+    file_.abandon();
     channels_ = channels;
     dataBytes_ = 0;
     if (!file_.open(path, "sound file")) {
@@ -223,7 +223,7 @@ bool WavWriter::open(const std::string& path, int channels, int rate, std::strin
     putLe32(header + 40, file_.seekable() ? 0u : 0xFFFFFFFFu);
     if (!file_.write(header, sizeof header) || !file_.flush()) {
         why = file_.error();
-        file_.close();
+        file_.abandon();
         return false;
     }
     return true;
@@ -265,11 +265,22 @@ bool WavWriter::write(const int16_t* samples, size_t frames, std::string& why)
     return true;
 }
 
-bool WavWriter::close(std::string& why)
+bool WavWriter::close(std::string& why) { return finish(why) && commit(why); }
+
+bool WavWriter::finish(std::string& why)
 {
     if (!file_.isOpen()) return true;
     if (!file_.failed()) updateHeader();
-    if (!file_.close()) {
+    if (!file_.finish()) {
+        why = file_.error();
+        return false;
+    }
+    return true;
+}
+
+bool WavWriter::commit(std::string& why)
+{
+    if (!file_.commit()) {
         why = file_.error();
         return false;
     }

@@ -38,7 +38,15 @@ public:
     // Appends whole frames; false with why set when the disk refuses them or the format's 4 GiB
     // limit is reached.
     bool write(const int16_t* samples, size_t frames, std::string& why);
+    // finish() then commit().
     bool close(std::string& why);
+    // The header brought up to date and the file closed; an existing file is replaced only by
+    // commit().
+    bool finish(std::string& why);
+    bool commit(std::string& why);
+    // A run that did not complete: an existing file stays as it was, a new one stays a complete
+    // WAV file of what was written.
+    void abandon() { file_.abandon(); }
     bool isOpen() const { return file_.isOpen(); }
     uint64_t framesWritten() const { return dataBytes_ / frameBytes(); }
     // The most frames the 32-bit sizes of the header can describe.

@@ -49,7 +49,8 @@ bool writePng(const std::string& path, const RgbaImage& image, std::string& erro
         return false;
     }
     OutputFile file;
-    if (!file.open(path, "picture") || !file.write(png.data(), png.size()) || !file.close()) {
+    if (!file.open(path, "picture", OutputFile::Accept::AnyFile, OutputFile::Unfinished::Removed) ||
+        !file.write(png.data(), png.size()) || !file.close()) {
         error = file.error();
         return false;
     }

@@ -1,5 +1,7 @@
 #include "platform/video/video_encoder.h"
 
+#include "base/stop_signals.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -246,16 +248,24 @@ struct VideoEncoder::State {
         return drain(video, videoStream, why);
     }
 
-    // Constant rate: every output frame whose time falls before endMs shows the held picture.
+    // Constant rate: every output frame whose time falls before endMs shows the held picture,
+    // up to maxRepeatedFrames of them; the last of those lasts until endMs.
     bool emitHeld(int64_t endMs, std::string& why)
     {
         if (!holding) return true;
         if (settings.fps <= 0) {
             return encodePicture(held.data(), heldTime, endMs - heldTime, why);
         }
-        while (nextSlot * 1000 < endMs * settings.fps) {
-            if (!encodePicture(held.data(), nextSlot, 1, why)) return false;
-            ++nextSlot;
+        const int64_t endSlot = (endMs * settings.fps + 999) / 1000;  // the first at or after endMs
+        for (int repeats = 1; nextSlot < endSlot; ++repeats) {
+            // A long gap is a long encode: a stop request is heard between the frames.
+            if (stopSignal()) {
+                why = stopMessage();
+                return false;
+            }
+            const int64_t duration = repeats == VideoEncoder::maxRepeatedFrames ? endSlot - nextSlot : 1;
+            if (!encodePicture(held.data(), nextSlot, duration, why)) return false;
+            nextSlot += duration;
         }
         return true;
     }

@@ -15,6 +15,11 @@ struct VideoEncoderSettings {
 
 class VideoEncoder {
 public:
+    // At a constant rate, the most output frames one picture fills; a longer gap before the next
+    // picture (or the end) is held by the last of them, so a clock that leaps ahead costs no
+    // more than this.
+    static constexpr int maxRepeatedFrames = 60;
+
     VideoEncoder();
     ~VideoEncoder();
     VideoEncoder(const VideoEncoder&) = delete;
