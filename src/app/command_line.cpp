@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/checked_file.h"
+#include "base/path_option.h"
 #include "platform/video/video_encoder.h"
 
 namespace {
@@ -113,7 +114,7 @@ bool parseCommandLine(int argc, const char* const* argv, RunOptions& o, std::str
             o.headless = true;
         } else if (arg == "--data") {
             if (!value(v)) return false;
-            if (!*v) { error = "--data needs a folder name"; return false; }
+            if (!(error = pathOptionFault(arg, v, "folder name")).empty()) return false;
             o.dataDir = v;
         } else if (arg == "--frames") {
             if (!value(v)) return false;
@@ -128,26 +129,22 @@ bool parseCommandLine(int argc, const char* const* argv, RunOptions& o, std::str
             if (!parseInteger(v, 0, UINT32_MAX, n)) { error = "--seed needs a whole number from 0 to 4294967295, not " + quoteToken(v); return false; }
             o.seedGiven = true;
             o.seed = static_cast<uint32_t>(n);
-        } else if (arg == "--keys") {
+        } else if (arg == "--keys" || arg == "--trace" || arg == "--record" || arg == "--replay") {
             if (!value(v)) return false;
-            o.keysFile = v;
-        } else if (arg == "--trace") {
-            if (!value(v)) return false;
-            o.traceFile = v;
+            if (!(error = pathOptionFault(arg, v, "file name")).empty()) return false;
+            (arg == "--keys" ? o.keysFile : arg == "--trace" ? o.traceFile : arg == "--record" ? o.recordFile : o.replayFile) = v;
         } else if (arg == "--screenshot") {
             if (!value(v)) return false;
+            if (!(error = pathOptionFault(arg, v, "file name", {".png"}, true)).empty()) return false;
             o.screenshotFile = v;
         } else if (arg == "--audio-out") {
             if (!value(v)) return false;
-            if (!*v) { error = "--audio-out needs a file name"; return false; }
+            if (!(error = pathOptionFault(arg, v, "file name", {".wav"}, true)).empty()) return false;
             o.audioOutFile = v;
-        } else if (arg == "--record" || arg == "--replay") {
-            if (!value(v)) return false;
-            if (!*v) { error = arg + " needs a file name"; return false; }
-            (arg == "--record" ? o.recordFile : o.replayFile) = v;
         } else if (arg == "--video") {
             if (!value(v)) return false;
-            if (!VideoEncoder::containerFor(v)) { error = "--video needs a file name ending in .mp4, .mkv or .webm, not '" + std::string(v) + "'"; return false; }
+            // The ending picks the container, so a stream has no way to say which.
+            if (!(error = pathOptionFault(arg, v, "file name", {".mp4", ".mkv", ".webm"})).empty()) return false;
             o.videoFile = v;
         } else if (arg == "--video-fps") {
             if (!value(v)) return false;
