@@ -52,14 +52,20 @@ double mean(const Picture& p, int x0, int y0, int x1, int y1, int c)
 }
 
 #ifdef ZENTRIX_HAVE_X11
+// Ends a child process on every way out of the test. The X server is asked with SIGTERM, so
+// that it removes its socket and lock file; whatever does not go within two seconds is killed.
 struct Child {
     pid_t pid = -1;
     ~Child()
     {
-        if (pid > 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
+        if (pid <= 0) return;
+        kill(pid, SIGTERM);
+        for (int i = 0; i < 200; ++i) {
+            if (waitpid(pid, nullptr, WNOHANG) == pid) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
     }
 };
 
