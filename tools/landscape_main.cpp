@@ -18,6 +18,7 @@
 #include "demo_trajectory.h"
 #include "landscape.h"
 #include "output_files.h"
+#include "base/path_option.h"
 #include "platform/image/height_picture.h"
 
 namespace {
@@ -38,7 +39,8 @@ const char* const usage =
     "  --water LEVEL      a lake wherever the ground is below LEVEL units above black\n"
     "  --seed N           without --from: generate the landscape from seed N, 0 to 1000000\n"
     "                     (default 1, the bundled landscape)\n"
-    "  --preview FILE     also write a top-down picture of the result as PNG (512 x 512)\n"
+    "  --preview FILE     also write a top-down picture of the result as PNG (512 x 512);\n"
+    "                     the name must end in .png\n"
     "  --overwrite        also replace the settings files, pictures and sounds already in DIR\n"
     "  --help, --version  print and exit\n"
     "\n"
@@ -99,9 +101,15 @@ bool parse(int argc, char** argv, Options& o, std::string& error)
         }
         const char* value = argv[++i];
         const bool isPath = arg == "--out" || arg == "--from" || arg == "--preview";
+        if (isPath) {
+            // The preview is always a PNG, so its name must say so.
+            error = arg == "--preview" ? pathOptionFault(arg, value, "file name", {".png"})
+                                       : pathOptionFault(arg, value, arg == "--out" ? "folder name" : "file name");
+            if (!error.empty()) return false;
+        }
         // An option never becomes a file or folder name: "--out --help" is a mistake, not a
         // folder called "--help".
-        if (isPath && (value[0] == '\0' || value[0] == '-')) {
+        if (isPath && value[0] == '-') {
             error = arg + " needs a file or folder name, not '" + value + "' (write ./" + value + " for a name starting with -)";
             return false;
         }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/checked_file.h"
+#include "base/path_option.h"
 #include "platform/video/video_encoder.h"
 
 namespace {
@@ -45,12 +46,11 @@ const char* usageText()
            "                     and ground_height, land_tile, water_tile, water_frame: the ground\n"
            "                     height under the camera, the land and water tile found there (-1:\n"
            "                     none) and water tile 0's animation frame (-1: no water tiles))\n"
-           "  --screenshot FILE  write the last frame that runs as a PNG\n"
-           "  --audio-out FILE   mix the sound into FILE (16-bit stereo 44100 Hz WAV) instead of the sound\n"
-           "                     device; after each frame the milliseconds the clock advanced are\n"
-           "                     rendered, so sample n is the sound at n / 44.1 ms of the program's clock\n"
-           "                     (the three files are created at start-up; a failed write ends the run\n"
-           "                     with status 1)\n"
+           "  --screenshot FILE  write the last frame that runs as a PNG (FILE ends in .png)\n"
+           "  --audio-out FILE   mix the sound into FILE (16-bit stereo 44100 Hz WAV; FILE ends in .wav)\n"
+           "                     instead of the sound device; after each frame the milliseconds the clock\n"
+           "                     advanced are rendered, so sample n is the sound at n / 44.1 ms of the\n"
+           "                     program's clock\n"
            "  --record FILE      write a session file: the random seed, every clock reading and the\n"
            "                     keys of every frame, and how the run ended; flushed every frame\n"
            "  --replay FILE      run the recorded session instead of the clock and the keyboard: the\n"
@@ -64,6 +64,13 @@ const char* usageText()
            "                     (H.264 0 to 51, default 20; VP9 0 to 63, default 32)\n"
            "  --help             show this text and exit\n"
            "  --version          show the version and exit\n"
+           "\n"
+           "Outputs: all five (--trace, --screenshot, --audio-out, --record, --video) are opened at\n"
+           "start-up, so a bad path fails before the first frame; a failed write ends the run with\n"
+           "status 1. The picture's name must end in .png, the sound's in .wav, the video's in .mp4,\n"
+           ".mkv or .webm (in any case), or the command line is refused with status 2; a stream\n"
+           "(/dev/stdout, /dev/stderr, /dev/fd/N, a pipe, a character device) is taken whatever its\n"
+           "name, except by --video. No option takes an empty name.\n"
            "\n"
            "Keys: Up/Down move, Left/Right turn, Numpad 1/3 raise/lower the eye, V/B time factor,\n"
            "N/M launch speed, W/E launch angle, A sound on/off, F detail texture, 1/2 point/linear\n"
@@ -121,7 +128,7 @@ bool parseCommandLine(int argc, const char* const* argv, RunOptions& o, std::str
             o.headless = true;
         } else if (arg == "--data") {
             if (!value(v)) return false;
-            if (!*v) { error = "--data needs a folder name"; return false; }
+            if (!(error = pathOptionFault(arg, v, "folder name")).empty()) return false;
             o.dataDir = v;
         } else if (arg == "--frames") {
             if (!value(v)) return false;
@@ -136,26 +143,22 @@ bool parseCommandLine(int argc, const char* const* argv, RunOptions& o, std::str
             if (!parseInteger(v, 0, UINT32_MAX, n)) { error = "--seed needs a whole number from 0 to 4294967295, not " + quoteToken(v); return false; }
             o.seedGiven = true;
             o.seed = static_cast<uint32_t>(n);
-        } else if (arg == "--keys") {
+        } else if (arg == "--keys" || arg == "--trace" || arg == "--record" || arg == "--replay") {
             if (!value(v)) return false;
-            o.keysFile = v;
-        } else if (arg == "--trace") {
-            if (!value(v)) return false;
-            o.traceFile = v;
+            if (!(error = pathOptionFault(arg, v, "file name")).empty()) return false;
+            (arg == "--keys" ? o.keysFile : arg == "--trace" ? o.traceFile : arg == "--record" ? o.recordFile : o.replayFile) = v;
         } else if (arg == "--screenshot") {
             if (!value(v)) return false;
+            if (!(error = pathOptionFault(arg, v, "file name", {".png"}, true)).empty()) return false;
             o.screenshotFile = v;
         } else if (arg == "--audio-out") {
             if (!value(v)) return false;
-            if (!*v) { error = "--audio-out needs a file name"; return false; }
+            if (!(error = pathOptionFault(arg, v, "file name", {".wav"}, true)).empty()) return false;
             o.audioOutFile = v;
-        } else if (arg == "--record" || arg == "--replay") {
-            if (!value(v)) return false;
-            if (!*v) { error = arg + " needs a file name"; return false; }
-            (arg == "--record" ? o.recordFile : o.replayFile) = v;
         } else if (arg == "--video") {
             if (!value(v)) return false;
-            if (!VideoEncoder::containerFor(v)) { error = "--video needs a file name ending in .mp4, .mkv or .webm, not '" + std::string(v) + "'"; return false; }
+            // The ending picks the container, so a stream has no way to say which.
+            if (!(error = pathOptionFault(arg, v, "file name", {".mp4", ".mkv", ".webm"})).empty()) return false;
             o.videoFile = v;
         } else if (arg == "--video-fps") {
             if (!value(v)) return false;

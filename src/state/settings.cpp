@@ -12,10 +12,9 @@ char textBuffer[textBufferSize];
 
 namespace {
 
-// Frame rates that pacing mode 1 can wait for: below 1 a frame lasts over a second, above
-// 10,000 it is shorter than the tick the wait measures.
-constexpr float minTargetFps = 1.0f;
-constexpr float maxTargetFps = 10000.0f;
+// The longest frame pacing mode 1 can wait for: a frame is measured as a signed 32-bit count of
+// milliseconds, so a longer target would never be passed and the frame would never end.
+constexpr float maxTargetFrameMs = 2147483647.0f;
 
 std::string number(double v)
 {
@@ -102,8 +101,12 @@ bool loadRenderingSettings()
         reportWarning(shownPath(renderingFileName) + ": frame pacing " + std::to_string(appSettings.pacingMode) +
                       " is neither 1 nor 2, so time stands still");
     in.skipLabel();
-    readFloatOrWarn(in, renderingFileName, "the target frame rate", appSettings.targetFps,
-                    "keeping " + number(appSettings.targetFps));
+    // Only pacing mode 1 waits for the target, so only there is it worth a word.
+    if (appSettings.pacingMode == 1)
+        readFloatOrWarn(in, renderingFileName, "the target frame rate", appSettings.targetFps,
+                        "keeping " + number(appSettings.targetFps));
+    else
+        in.readFloat(appSettings.targetFps);
     // A rate of 0 means an endless frame; said without dividing by zero.
     appSettings.targetFrameMs = appSettings.targetFps == 0.0f ? INFINITY : 1000.0f / appSettings.targetFps;
     in.skipLabel();
@@ -116,15 +119,12 @@ bool loadRenderingSettings()
                     std::to_string(appSettings.vertexProcessing));
         return false;
     }
-    if (!std::isfinite(appSettings.targetFps)) {
-        reportFatal(shownPath(renderingFileName) + ": the target frame rate must be a finite number, not " +
-                    number(appSettings.targetFps));
-        return false;
-    }
+    // Any positive rate paces: 0.5 gives frames of 2,000 ms, a rate above 1,000 frames of one tick.
+    // The other modes never read it.
     if (appSettings.pacingMode == 1 &&
-        !(appSettings.targetFps >= minTargetFps && appSettings.targetFps <= maxTargetFps)) {
-        reportFatal(shownPath(renderingFileName) + ": with pacing mode 1 the target frame rate must be from " +
-                    number(minTargetFps) + " to " + number(maxTargetFps) + " frames per second, not " +
+        !(appSettings.targetFps > 0.0f && std::isfinite(appSettings.targetFps) && appSettings.targetFrameMs < maxTargetFrameMs)) {
+        reportFatal(shownPath(renderingFileName) + ": with pacing mode 1 the target frame rate must be a finite number above " +
+                    number(1000.0 / 2147483648.0) + " frames per second (a frame of at most 24.8 days), not " +
                     number(appSettings.targetFps));
         return false;
     }

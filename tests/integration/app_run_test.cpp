@@ -307,7 +307,7 @@ TEST_F(AppRun, AnOutputThatIsAnInputOrAnotherOutputIsRefusedWithStatusTwo)
 {
     writeFile(dir.file("keys.txt"), "0 UP\n");
     std::filesystem::create_hard_link(dir.file("Terrain.txt"), dir.file("hard.txt"));
-    std::filesystem::create_symlink(dir.file("out.csv"), dir.file("link.csv"));
+    std::filesystem::create_symlink(dir.file("out.csv"), dir.file("link.wav"));
     const std::string terrain = readFile(dir.file("Terrain.txt"));
     struct Case {
         std::string args, message;
@@ -317,12 +317,12 @@ TEST_F(AppRun, AnOutputThatIsAnInputOrAnotherOutputIsRefusedWithStatusTwo)
          "--audio-out Backgroundmusic.wav is the same file as the input Backgroundmusic.wav, which the run reads"},
         {"--trace " + dir.file("hard.txt"),
          "--trace " + dir.file("hard.txt") + " is the same file as the input Terrain.txt, which the run reads"},
-        {"--keys " + dir.file("keys.txt") + " --screenshot " + dir.file("keys.txt"),
-         "--screenshot " + dir.file("keys.txt") + " is the same file as the key script " + dir.file("keys.txt") +
+        {"--keys " + dir.file("keys.txt") + " --trace " + dir.file("keys.txt"),
+         "--trace " + dir.file("keys.txt") + " is the same file as the key script " + dir.file("keys.txt") +
              ", which the run reads"},
-        {"--trace " + dir.file("out.csv") + " --audio-out " + dir.file("link.csv"),
-         "--trace " + dir.file("out.csv") + " and --audio-out " + dir.file("link.csv") + " are the same file"},
-        {"--screenshot protokoll.txt", "--screenshot protokoll.txt and the log protokoll.txt are the same file"},
+        {"--trace " + dir.file("out.csv") + " --audio-out " + dir.file("link.wav"),
+         "--trace " + dir.file("out.csv") + " and --audio-out " + dir.file("link.wav") + " are the same file"},
+        {"--trace protokoll.txt", "--trace protokoll.txt and the log protokoll.txt are the same file"},
     };
     for (const Case& c : cases) {
         const ProcessResult r = runCommand("cd " + dir.path() + " && " + zentrix("--headless --frames 1 " + c.args));

@@ -255,7 +255,8 @@ TEST_F(AudioOutRun, CompleteFileOnEveryEndAndRefusedWhenUnwritable)
     EXPECT_EQ(r.exitStatus, 0) << r.output;
     EXPECT_EQ(readCapture(dir.file("out.wav")).left.size(), 150u * 441u / 10u);
 
-    for (const std::string& bad : {dir.file("no-such-folder/out.wav"), dir.path()}) {
+    std::filesystem::create_directory(dir.file("folder.wav"));
+    for (const std::string& bad : {dir.file("no-such-folder/out.wav"), dir.file("folder.wav")}) {
         r = runCommand(zentrix("--headless --data " + dir.path() + " --frames 3 --audio-out " + bad));
         EXPECT_EQ(r.exitStatus, 1) << r.output;
         EXPECT_NE(r.output.find("cannot create sound file " + bad), std::string::npos) << r.output;

@@ -73,6 +73,41 @@ TEST(CommandLine, RecordReplayAndVideoOptions)
     }
 }
 
+// One rule for every path: never empty; an output of one type names it (in any case), except a
+// stream, whose name carries no type; the video's name must, as it picks the container.
+TEST(CommandLine, PathValuesAreNeverEmptyAndTypedOutputsNameTheirType)
+{
+    std::string error;
+    for (const char* option : {"--data", "--keys", "--trace", "--screenshot", "--audio-out", "--record", "--replay", "--video"}) {
+        RunOptions o;
+        EXPECT_FALSE(parse({option, ""}, o, error)) << option;
+        EXPECT_EQ(error.rfind(std::string(option) + " needs a ", 0), 0u) << error;
+        EXPECT_EQ(error.substr(error.size() - 8), ", not ''") << error;
+    }
+    const struct {
+        const char* option;
+        const char* value;
+        const char* expect;  // empty: accepted
+    } cases[] = {{"--screenshot", "s.jpg", "--screenshot needs a file name ending in .png, not 's.jpg'"},
+                 {"--screenshot", "png", "--screenshot needs a file name ending in .png, not 'png'"},
+                 {"--screenshot", "s.png/", "--screenshot needs a file name ending in .png, not 's.png/'"},
+                 {"--audio-out", "a.mp3", "--audio-out needs a file name ending in .wav, not 'a.mp3'"},
+                 {"--audio-out", "/dev/fd/x", "--audio-out needs a file name ending in .wav, not '/dev/fd/x'"},
+                 {"--video", "/dev/stdout", "--video needs a file name ending in .mp4, .mkv or .webm, not '/dev/stdout'"},
+                 {"--screenshot", "Shot.PNG", ""},
+                 {"--audio-out", "take.Wav", ""},
+                 {"--screenshot", "/dev/stdout", ""},
+                 {"--audio-out", "/dev/fd/3", ""},
+                 {"--audio-out", "/dev/null", ""},  // a character device, by its type
+                 {"--trace", "trace", ""}};
+    for (const auto& c : cases) {
+        RunOptions o;
+        error.clear();
+        EXPECT_EQ(parse({c.option, c.value}, o, error), !*c.expect) << c.option << " " << c.value;
+        EXPECT_EQ(error, c.expect);
+    }
+}
+
 TEST(KeyScript, FramesRangesAndComments)
 {
     int64_t frame = 0;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <limits>
 #include <vector>
 
@@ -184,6 +185,29 @@ TEST_F(Pacing, ModeOneSleepsOnlyWhatIsLeftAndNotAtAllNearTheEnd)
     EXPECT_EQ(pacingSleepMs(0, -5.0f), 0u);
     EXPECT_EQ(pacingSleepMs(0, 1.0e9f), 1000u);  // long targets wake now and then
     EXPECT_EQ(pacingSleepMs(0, std::numeric_limits<float>::quiet_NaN()), 0u);
+}
+
+// Half a frame a second lasts 2001 ms, slept through in slices; the longest frame the settings
+// accept (just under 2^31 ms) still ends, where a longer one would never be measured past.
+TEST_F(Pacing, ModeOneWaitsOutLongFramesAndTheLongestAcceptedStillEnds)
+{
+    appSettings.pacingMode = 1;
+    appSettings.targetFrameMs = 1000.0f / 0.5f;
+    SleepingTicks ticks(5000, 20, 150);
+    setTickSource(&ticks);
+    frameClock.frameStartTick = tickCount();
+    paceFrame();
+    EXPECT_EQ(frameClock.frameMs, 2001);
+    EXPECT_EQ(frameClock.dt, stepSeconds(2001));
+    EXPECT_EQ(ticks.sleeps.front(), 1000u);
+    EXPECT_LE(ticks.busyUs, 2100u);
+
+    appSettings.targetFrameMs = std::nextafter(2147483648.0f, 0.0f);
+    SleepingTicks longest(0, 20, 0);
+    setTickSource(&longest);
+    frameClock.frameStartTick = tickCount();
+    paceFrame();
+    EXPECT_GT(frameClock.frameMs, 2147483520);  // compared as floats, which are 128 apart up there
 }
 
 TEST_F(Pacing, ModeOneOversleepEndsAtTheFirstPollAfterIt)

@@ -126,32 +126,43 @@ TEST_F(SettingsFiles, RefusesValuesTheProgramCannotRunWith)
     EXPECT_TRUE(loadRenderingSettings());
 }
 
-TEST_F(SettingsFiles, FrameRatesThatCannotBePacedOrAreNotFiniteAreRefused)
+// A rate is checked only where the mode reads it. Mode 1 takes any positive rate whose frame the
+// millisecond count can measure; the others never read it.
+TEST_F(SettingsFiles, FrameRatesAreCheckedOnlyWherePacingWaitsForThem)
 {
+    const std::string refused = "RenderingAndMore.txt: with pacing mode 1 the target frame rate must be a finite number "
+                                "above 4.65661e-07 frames per second (a frame of at most 24.8 days), not ";
     struct Case {
         const char* pacing;
         const char* fps;
-        const char* message;  // empty: accepted
+        float frameMs;        // the derived frame time where accepted
+        const char* refusal;  // empty: accepted
     } cases[] = {
-        {"1", "0.001", "RenderingAndMore.txt: with pacing mode 1 the target frame rate must be from 1 to 10000 frames per second, not 0.001"},
-        {"1", "1e-30", "RenderingAndMore.txt: with pacing mode 1 the target frame rate must be from 1 to 10000 frames per second, not 1e-30"},
-        {"1", "0.999", "RenderingAndMore.txt: with pacing mode 1 the target frame rate must be from 1 to 10000 frames per second, not 0.999"},
-        {"1", "10001", "RenderingAndMore.txt: with pacing mode 1 the target frame rate must be from 1 to 10000 frames per second, not 10001"},
-        {"1", "1", ""},
-        {"1", "10000", ""},
-        {"2", "0.001", ""},
-        {"2", "nan", "RenderingAndMore.txt: the target frame rate must be a finite number, not nan"},
-        {"0", "inf", "RenderingAndMore.txt: the target frame rate must be a finite number, not inf"},
-        {"1", "-infinity", "RenderingAndMore.txt: the target frame rate must be a finite number, not -inf"},
-        {"2", "1e40", "RenderingAndMore.txt: the target frame rate must be a finite number, not inf"},  // overflows
+        {"1", "0.5", 2000.0f, ""},
+        {"1", "0.001", 1000000.0f, ""},
+        {"1", "1e6", 0.001f, ""},  // shorter than a tick: every frame lasts one
+        {"1", "4.7e-7", 1000.0f / 4.7e-7f, ""},
+        {"1", "4.6e-7", 0.0f, "4.6e-07"},  // a frame the 32-bit count never passes
+        {"1", "1e-30", 0.0f, "1e-30"},
+        {"1", "0", 0.0f, "0"},
+        {"1", "-infinity", 0.0f, "-inf"},
+        {"1", "nan", 0.0f, "nan"},
+        {"1", "1e40", 0.0f, "inf"},  // overflows
+        {"2", "nan", 0.0f, ""},
+        {"2", "0", 0.0f, ""},
+        {"0", "inf", 0.0f, ""},
+        {"2", "-1e40", 0.0f, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.pacing) + " " + c.fps);
         appSettings = AppSettings{};
         clearFatalError();
         writeFile("RenderingAndMore.txt", std::string("l1 l2 l3 l4 l5 0 pacing ") + c.pacing + " fps " + c.fps + " unused 0\n");
-        EXPECT_EQ(loadRenderingSettings(), !*c.message);
-        EXPECT_EQ(fatalErrorMessage(), c.message);
+        EXPECT_EQ(loadRenderingSettings(), !*c.refusal);
+        EXPECT_EQ(fatalErrorMessage(), *c.refusal ? refused + c.refusal : std::string());
+        if (!*c.refusal && *c.pacing == '1') {
+            EXPECT_FLOAT_EQ(appSettings.targetFrameMs, c.frameMs);
+        }
     }
 }
 
@@ -191,7 +202,7 @@ TEST_F(SettingsFiles, UnreadableOrUnusualValuesKeepTheirStartValueAndWarnOnce)
          "RenderingAndMore.txt: the vertex processing is not a whole number but 'hw'; keeping 0"},
         {"RenderingAndMore.txt", "l1 l2 l3 l4 l5 0 pacing 0 fps 50 unused 0", loadRenderingSettings,
          "RenderingAndMore.txt: frame pacing 0 is neither 1 nor 2, so time stands still"},
-        {"RenderingAndMore.txt", "l1 l2 l3 l4 l5 0 pacing 2 fps fast unused 0", loadRenderingSettings,
+        {"RenderingAndMore.txt", "l1 l2 l3 l4 l5 0 pacing 1 fps fast unused 0", loadRenderingSettings,
          "RenderingAndMore.txt: the target frame rate is not a number but 'fast'; keeping 0"},
         {"SpielEinstellungen.txt", "Sichtweite weit", loadGameSettings,
          "SpielEinstellungen.txt: the view distance is not a number but 'weit'; keeping 1000"},

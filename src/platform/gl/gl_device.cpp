@@ -1,6 +1,7 @@
 #include "platform/gl/gl_device.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "platform/gl/gl_shaders.h"
@@ -247,14 +248,16 @@ const void* byteOffset(uint64_t offset) { return reinterpret_cast<const void*>(s
 
 // ---- Life cycle ----
 
-GlDevice::GlDevice(SDL_Window* window, SDL_GLContext context)
-    : window_(window), context_(context), life_(std::make_shared<GlContextLife>())
+GlDevice::GlDevice(SDL_Window* window, SDL_GLContext context, int width, int height)
+    : window_(window), context_(context), life_(std::make_shared<GlContextLife>()), requestedWidth_(width),
+      requestedHeight_(height)
 {
 }
 
-std::unique_ptr<GlDevice> GlDevice::create(SDL_Window* window, SDL_GLContext context, std::string& error)
+std::unique_ptr<GlDevice> GlDevice::create(SDL_Window* window, SDL_GLContext context, int width, int height,
+                                           std::string& error)
 {
-    std::unique_ptr<GlDevice> device(new GlDevice(window, context));
+    std::unique_ptr<GlDevice> device(new GlDevice(window, context, width, height));
     if (!device->initialize(error)) {
         device->context_ = nullptr;  // stays with the caller
         return nullptr;
@@ -276,6 +279,9 @@ GlDevice::~GlDevice()
     glDeleteFramebuffers(1, &layerFramebuffer_);
     glDeleteTextures(1, &layerColor_);
     glDeleteTextures(1, &layerDepth_);
+    glDeleteFramebuffers(1, &sceneFramebuffer_);
+    glDeleteRenderbuffers(1, &sceneColor_);
+    glDeleteRenderbuffers(1, &sceneDepth_);
     life_->alive = false;
     if (context_) SDL_GL_DeleteContext(context_);
 }
@@ -316,6 +322,7 @@ bool GlDevice::initialize(std::string& error)
     glVertexAttrib4f(attributeDiffuse, 1.0f, 1.0f, 1.0f, 1.0f);
     glVertexAttrib4f(attributeSpecular, 0.0f, 0.0f, 0.0f, 0.0f);
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxTextureSize_);
+    depthFormat_ = defaultDepthFormat(depthType_);
     updateViewport();
     applyPipelineState();
     applySamplers();
@@ -330,8 +337,68 @@ bool GlDevice::initialize(std::string& error)
 
 void GlDevice::updateViewport()
 {
-    SDL_GL_GetDrawableSize(window_, &width_, &height_);
+    SDL_GL_GetDrawableSize(window_, &drawableWidth_, &drawableHeight_);
+    // A full-screen window on a display that kept its mode covers the whole screen: the frame is
+    // drawn at the size asked for and scaled onto it, so the picture stays whole.
+    const bool scaled = requestedWidth_ > 0 && requestedHeight_ > 0 &&
+                        (drawableWidth_ != requestedWidth_ || drawableHeight_ != requestedHeight_) && makeSceneTarget();
+    const GLuint target = scaled ? sceneFramebuffer_ : 0;
+    if (target != frameFramebuffer_) {
+        glBindFramebuffer(GL_FRAMEBUFFER, target);
+        frameFramebuffer_ = target;
+    }
+    width_ = scaled ? requestedWidth_ : drawableWidth_;
+    height_ = scaled ? requestedHeight_ : drawableHeight_;
     glViewport(0, 0, width_, height_);
+}
+
+bool GlDevice::makeSceneTarget()
+{
+    if (sceneFramebuffer_) return true;
+    if (sceneTargetFailed_) return false;
+    while (glGetError() != GL_NO_ERROR) {
+    }
+    // Colour as the window's, 8 bits a channel; depth in the window's format, since kept layers
+    // copy depth only between equal formats.
+    glGenRenderbuffers(1, &sceneColor_);
+    glBindRenderbuffer(GL_RENDERBUFFER, sceneColor_);
+    glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, requestedWidth_, requestedHeight_);
+    glGenRenderbuffers(1, &sceneDepth_);
+    glBindRenderbuffer(GL_RENDERBUFFER, sceneDepth_);
+    glRenderbufferStorage(GL_RENDERBUFFER, depthFormat_ ? depthFormat_ : GL_DEPTH_COMPONENT24, requestedWidth_,
+                          requestedHeight_);
+    glBindRenderbuffer(GL_RENDERBUFFER, 0);
+    glGenFramebuffers(1, &sceneFramebuffer_);
+    glBindFramebuffer(GL_FRAMEBUFFER, sceneFramebuffer_);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, sceneColor_);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, sceneDepth_);
+    const bool complete = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+    glBindFramebuffer(GL_FRAMEBUFFER, frameFramebuffer_);
+    // A driver that cannot make it will not make it next frame either.
+    sceneTargetFailed_ = !complete || glGetError() != GL_NO_ERROR;
+    if (sceneTargetFailed_) {
+        glDeleteFramebuffers(1, &sceneFramebuffer_);
+        glDeleteRenderbuffers(1, &sceneColor_);
+        glDeleteRenderbuffers(1, &sceneDepth_);
+        sceneFramebuffer_ = sceneColor_ = sceneDepth_ = 0;
+    }
+    return !sceneTargetFailed_;
+}
+
+void GlDevice::showScaledFrame()
+{
+    // The largest copy of the frame that fits, centred, in whole pixels.
+    const double scale = std::min(double(drawableWidth_) / double(width_), double(drawableHeight_) / double(height_));
+    const int w = std::max(1, int(std::lround(double(width_) * scale)));
+    const int h = std::max(1, int(std::lround(double(height_) * scale)));
+    const int x = (drawableWidth_ - w) / 2, y = (drawableHeight_ - h) / 2;
+    setColorMask(0xF);
+    pipelineDirty_ = true;  // the colour write mask again as the render states say
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
+    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glBlitFramebuffer(0, 0, width_, height_, x, y, x + w, y + h, GL_COLOR_BUFFER_BIT, GL_LINEAR);
+    glBindFramebuffer(GL_FRAMEBUFFER, frameFramebuffer_);
 }
 
 // ---- Resources ----
@@ -404,6 +471,7 @@ void GlDevice::beginScene()
 void GlDevice::present()
 {
     clearPendingColor();
+    if (frameFramebuffer_) showScaledFrame();
     SDL_GL_SwapWindow(window_);
     // The previous frame must be done before this one is queued behind it: the rasteriser works
     // on one frame while the next is recorded, never on more. glFinish here would serialise both.
@@ -427,7 +495,7 @@ bool GlDevice::readBackBuffer(RgbaImage& out)
     if (width_ <= 0 || height_ <= 0) return false;
     clearPendingColor();
     std::vector<uint8_t> bottomUp(size_t(width_) * size_t(height_) * 4);
-    glReadBuffer(GL_BACK);
+    glReadBuffer(frameFramebuffer_ ? GL_COLOR_ATTACHMENT0 : GL_BACK);
     glReadPixels(0, 0, width_, height_, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp.data());
     if (glGetError() != GL_NO_ERROR) return false;
     out.width = width_;

@@ -26,8 +26,11 @@ struct GlContextLife {
 class GlDevice : public GraphicsDevice {
 public:
     // Takes over context (current on window) only when it returns a device; otherwise null and
-    // error says why.
-    static std::unique_ptr<GlDevice> create(SDL_Window* window, SDL_GLContext context, std::string& error);
+    // error says why. width x height: the back buffer asked for; 0 x 0 follows the window's size.
+    // When the window's drawable differs from the size asked for (a full-screen mode the display
+    // could not switch to), frames are drawn at that size off screen and scaled onto the window.
+    static std::unique_ptr<GlDevice> create(SDL_Window* window, SDL_GLContext context, int width, int height,
+                                            std::string& error);
     ~GlDevice() override;
 
     std::unique_ptr<VertexBuffer> makeVertexBuffer(uint32_t length, uint32_t usage, uint32_t fvf, uint32_t pool) override;
@@ -68,9 +71,17 @@ protected:
     void onSamplerState(uint32_t, uint32_t, uint32_t) override { samplersDirty_ = true; }
 
 private:
-    GlDevice(SDL_Window* window, SDL_GLContext context);
+    GlDevice(SDL_Window* window, SDL_GLContext context, int width, int height);
     bool initialize(std::string& error);
     void updateViewport();
+    // The off-screen target of the size asked for, made on first need; false when the driver
+    // cannot make it (frames are then drawn at the window's size).
+    bool makeSceneTarget();
+    // Scales the off-screen frame onto the window, its aspect kept, the rest black.
+    void showScaledFrame();
+    // The sized format of the default framebuffer's depth buffer, 0 when it has none that a
+    // texture or renderbuffer can match; its pixel type in type. Asked with framebuffer 0 bound.
+    static GLenum defaultDepthFormat(GLenum& type);
     // Brings GL in line with the device state; false when the current state cannot draw the
     // vertices [firstVertex, firstVertex + vertexCount) of the stream.
     bool prepareDraw(int64_t firstVertex, int64_t vertexCount, uint32_t primitiveType);
@@ -103,8 +114,16 @@ private:
     GLuint generalProgram_ = 0, currentProgram_ = 0;
     GLuint drawStateBuffer_ = 0, frameStateBuffer_ = 0;
     GLuint samplers_[2] = {0, 0};
-    int width_ = 0, height_ = 0;
+    int width_ = 0, height_ = 0;  // the back buffer the frame is drawn into
+    int requestedWidth_ = 0, requestedHeight_ = 0;
+    int drawableWidth_ = 0, drawableHeight_ = 0;
     int maxTextureSize_ = 0;
+    GLenum depthFormat_ = 0, depthType_ = GL_NONE;
+
+    // The frame's framebuffer: 0 (the window's) or sceneFramebuffer_.
+    GLuint frameFramebuffer_ = 0;
+    GLuint sceneFramebuffer_ = 0, sceneColor_ = 0, sceneDepth_ = 0;
+    bool sceneTargetFailed_ = false;
 
     // Programs by key; 0 marks a key whose program the driver refused, which then draws with the
     // general program.

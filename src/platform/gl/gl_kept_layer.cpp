@@ -3,11 +3,8 @@
 
 #include "platform/gl/gl_device.h"
 
-namespace {
-
-// The sized depth format of the default framebuffer's depth buffer, 0 when it has none that a
-// texture can match: a depth blit needs the same format on both sides.
-GLenum backBufferDepthFormat(GLenum& type)
+// A depth blit needs the same format on both sides, so the kept depth takes the back buffer's.
+GLenum GlDevice::defaultDepthFormat(GLenum& type)
 {
     GLint object = GL_NONE, bits = 0, component = GL_NONE;
     glGetFramebufferAttachmentParameteriv(GL_FRAMEBUFFER, GL_DEPTH, GL_FRAMEBUFFER_ATTACHMENT_OBJECT_TYPE, &object);
@@ -25,8 +22,6 @@ GLenum backBufferDepthFormat(GLenum& type)
     return 0;
 }
 
-}  // namespace
-
 bool GlDevice::makeLayerTarget(bool depth)
 {
     if (layerFramebuffer_ && layerWidth_ == width_ && layerHeight_ == height_ && (!depth || layerDepth_)) return true;
@@ -37,8 +32,7 @@ bool GlDevice::makeLayerTarget(bool depth)
     layerFramebuffer_ = layerColor_ = layerDepth_ = 0;
     while (glGetError() != GL_NO_ERROR) {
     }
-    GLenum depthType = GL_NONE;
-    const GLenum depthFormat = backBufferDepthFormat(depthType);
+    const GLenum depthFormat = depthFormat_, depthType = depthType_;
     gl_.texturesKnown = false;  // the textures are bound on the active unit to be made
     glGenTextures(1, &layerColor_);
     glBindTexture(GL_TEXTURE_2D, layerColor_);
@@ -55,7 +49,7 @@ bool GlDevice::makeLayerTarget(bool depth)
     glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, layerColor_, 0);
     if (layerDepth_) glFramebufferTexture2D(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_TEXTURE_2D, layerDepth_, 0);
     const bool complete = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
-    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    glBindFramebuffer(GL_FRAMEBUFFER, frameFramebuffer_);
     layerWidth_ = width_;
     layerHeight_ = height_;
     // A driver that cannot make them will not make them next frame either.
@@ -78,7 +72,7 @@ bool GlDevice::copyLayer(bool toKept, bool depth)
     // (about 1.1 ms less a copy in the window).
     glBlitFramebuffer(0, 0, width_, height_, 0, height_, width_, 0,
                       GL_COLOR_BUFFER_BIT | (depth ? GL_DEPTH_BUFFER_BIT : 0), GL_NEAREST);
-    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    glBindFramebuffer(GL_FRAMEBUFFER, frameFramebuffer_);
     return glGetError() == GL_NO_ERROR;
 }
 

@@ -76,7 +76,9 @@ std::unique_ptr<GraphicsDevice> GlSystem::createDevice(uint32_t /*deviceType*/, 
     // Off screen nothing is shown, so presenting must not wait for a refresh that never comes.
     SDL_GL_SetSwapInterval(headless_ ? 0 : 1);
 
-    auto device = GlDevice::create(window_, context_, lastError_);
+    // A window's back buffer is its client area (0 x 0); full screen names its size.
+    auto device = GlDevice::create(window_, context_, static_cast<int>(parameters.backBufferWidth),
+                                   static_cast<int>(parameters.backBufferHeight), lastError_);
     if (!device) return nullptr;
     context_ = nullptr;  // the device owns it now
 

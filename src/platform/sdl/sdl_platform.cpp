@@ -75,10 +75,43 @@ SdlWindow::~SdlWindow()
     if (window_) SDL_DestroyWindow(window_);
 }
 
+namespace {
+
+// The display a window at (0, 0) of this size opens on: the one holding its centre.
+int displayAt(int width, int height)
+{
+    const SDL_Point centre{width / 2, height / 2};
+    for (int i = 0; i < SDL_GetNumVideoDisplays(); ++i) {
+        SDL_Rect bounds;
+        if (SDL_GetDisplayBounds(i, &bounds) == 0 && SDL_PointInRect(&centre, &bounds)) return i;
+    }
+    return 0;
+}
+
+}  // namespace
+
 bool SdlWindow::create(const char* title, int width, int height, bool fullScreen, bool headless, std::string& error)
 {
     Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_BORDERLESS | SDL_WINDOW_SHOWN;
-    if (fullScreen && !headless) flags |= SDL_WINDOW_FULLSCREEN;
+    if (fullScreen && !headless) {
+        // Full screen switches the display to the asked size where it has that mode. Where it
+        // has not (a fixed-mode or virtual screen), the window covers the screen at the
+        // desktop's size and the device scales the frame into it: SDL would otherwise take the
+        // nearest larger mode, or none, and the frame would fill only a corner of the screen.
+        const int display = displayAt(width, height);
+        SDL_DisplayMode want{}, closest{}, desktop{};
+        want.w = width;
+        want.h = height;
+        if (SDL_GetClosestDisplayMode(display, &want, &closest) && closest.w == width && closest.h == height) {
+            flags |= SDL_WINDOW_FULLSCREEN;
+        } else if (SDL_GetDesktopDisplayMode(display, &desktop) == 0) {
+            flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
+            width = desktop.w;
+            height = desktop.h;
+        } else {
+            flags |= SDL_WINDOW_FULLSCREEN;
+        }
+    }
     {
         QuietStderr quiet;
         window_ = SDL_CreateWindow(title, 0, 0, width, height, flags);
