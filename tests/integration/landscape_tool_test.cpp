@@ -247,12 +247,15 @@ TEST(LandscapeTool, OutputsThatAreInputsOrEachOtherAreRefused)
     writeGreyPng(dir.file("hills.png"), 16, 8, [](int x, int) { return x / 15.0; });
     std::filesystem::create_hard_link(dir / "hills.png", dir / "linked.png");
     ASSERT_EQ(runCommand("cd " + dir.path() + " && " + tool + " --seed 3 --out my").exitStatus, 0);
+    // A preview must be named .png, so it meets a file of the data set only through a link.
+    std::filesystem::create_hard_link(dir / "my/Landscape/Height.bmp", dir / "height.png");
+    std::filesystem::create_hard_link(dir / "my/Terrain.txt", dir / "terrain.png");
     const auto before = snapshot(dir.path());
     for (const auto& [preview, other] : std::vector<std::pair<std::string, std::string>>{
              {"hills.png", "is the same file as --from hills.png, which the run reads"},
              {"linked.png", "is the same file as --from hills.png, which the run reads"},
-             {"my/Landscape/Height.bmp", "and --out my (Landscape/Height.bmp) are the same file"},
-             {"my/Terrain.txt", "and --out my (Terrain.txt) are the same file"}}) {
+             {"height.png", "and --out my (Landscape/Height.bmp) are the same file"},
+             {"terrain.png", "and --out my (Terrain.txt) are the same file"}}) {
         const ProcessResult r =
             runCommand("cd " + dir.path() + " && " + tool + " --from hills.png --out my --preview " + preview);
         EXPECT_EQ(r.exitStatus, 2) << preview;
