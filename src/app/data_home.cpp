@@ -75,23 +75,23 @@ std::string homeFolder()
 
 }  // namespace
 
-fs::path userDataFolder()
+namespace {
+
+// $VARIABLE/zentrix when the variable holds an absolute path, else ~/fallback/zentrix; empty
+// when no home folder is known.
+fs::path xdgFolder(const char* variable, const char* fallback)
 {
-    const char* xdg = std::getenv("XDG_DATA_HOME");
+    const char* xdg = std::getenv(variable);
     if (xdg && xdg[0] == '/') return fs::path(xdg) / "zentrix";
     const std::string home = homeFolder();
     if (home.empty()) return {};
-    return fs::path(home) / ".local" / "share" / "zentrix";
+    return fs::path(home) / fallback / "zentrix";
 }
 
-fs::path userStateFolder()
-{
-    const char* xdg = std::getenv("XDG_STATE_HOME");
-    if (xdg && xdg[0] == '/') return fs::path(xdg) / "zentrix";
-    const std::string home = homeFolder();
-    if (home.empty()) return {};
-    return fs::path(home) / ".local" / "state" / "zentrix";
-}
+}  // namespace
+
+fs::path userDataFolder() { return xdgFolder("XDG_DATA_HOME", ".local/share"); }
+fs::path userStateFolder() { return xdgFolder("XDG_STATE_HOME", ".local/state"); }
 
 bool createPrivateFolders(const fs::path& folder, std::string& error)
 {

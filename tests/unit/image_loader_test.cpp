@@ -417,7 +417,9 @@ std::vector<uint8_t> pngOf(int w, int h, int colour, int depth, bool interlaced,
 // What SDL2_image itself makes of a PNG held in memory, as 0xAARRGGBB texels.
 std::vector<uint32_t> libraryDecoded(const std::vector<uint8_t>& bytes)
 {
-    SDL_Surface* decoded = IMG_LoadPNG_RW(SDL_RWFromConstMem(bytes.data(), int(bytes.size())));
+    SDL_RWops* source = SDL_RWFromConstMem(bytes.data(), int(bytes.size()));
+    SDL_Surface* decoded = IMG_LoadPNG_RW(source);
+    SDL_RWclose(source);
     EXPECT_TRUE(decoded) << IMG_GetError();
     if (!decoded) return {};
     SDL_Surface* argb = SDL_ConvertSurfaceFormat(decoded, SDL_PIXELFORMAT_ARGB8888, 0);
