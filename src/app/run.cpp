@@ -19,7 +19,7 @@
 #include "app/input.h"
 #include "app/run_extras.h"
 #include "app/outputs.h"
-#include "app/scripted_keyboard.h"
+#include "session/scripted_keyboard.h"
 #include "state/settings.h"
 #include "app/trace.h"
 #include "objects/random.h"

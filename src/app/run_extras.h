@@ -10,7 +10,7 @@
 #include "state/input.h"
 #include "app/progress_line.h"
 #include "app/screenshot_key.h"
-#include "app/session_run.h"
+#include "session/session_run.h"
 #include "app/video_out.h"
 
 // What --record, --replay and --video, the progress line and F12 add to a run, behind a few

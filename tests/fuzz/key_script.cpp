@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/scripted_keyboard.h"
+#include "session/scripted_keyboard.h"
 #include "fuzz/support/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <string>
 
-#include "app/session_run.h"
+#include "session/session_run.h"
 #include "fuzz/support/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

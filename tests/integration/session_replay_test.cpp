@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <sstream>
 
-#include "app/session_file.h"
+#include "session/session_file.h"
 #include "platform/audio/wav_file.h"
 #include "platform/image/image_loader.h"
 #include "support/fixtures.h"

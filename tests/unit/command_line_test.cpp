@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/command_line.h"
-#include "app/scripted_keyboard.h"
+#include "session/scripted_keyboard.h"
 
 namespace {
 

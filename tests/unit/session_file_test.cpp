@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "app/progress_line.h"
-#include "app/session_run.h"
+#include "session/session_run.h"
 #include "base/checked_file.h"
 #include "support/fixtures.h"
 

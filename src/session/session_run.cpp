@@ -1,4 +1,4 @@
-#include "app/session_run.h"
+#include "session/session_run.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "app/session_file.h"
+#include "session/session_file.h"
 
 #include <cerrno>
 #include <cinttypes>
@@ -7,7 +7,7 @@
 #include <sstream>
 #include <vector>
 
-#include "app/scripted_keyboard.h"
+#include "session/scripted_keyboard.h"
 #include "base/checked_file.h"
 
 namespace {

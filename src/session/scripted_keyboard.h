@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/input.h"
+#include "state/input.h"
 
 // A keyboard read from a script: each line "FIRST[-LAST] KEY..." holds the named keys down during
 // frames FIRST to LAST (inclusive, counted from 0); every other key is up.

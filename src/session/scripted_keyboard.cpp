@@ -1,4 +1,4 @@
-#include "app/scripted_keyboard.h"
+#include "session/scripted_keyboard.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -8,7 +8,7 @@
 
 #include "state/clock.h"
 #include "state/input.h"
-#include "app/session_file.h"
+#include "session/session_file.h"
 #include "base/checked_file.h"
 
 // --record: the tick values and key states the run reads go into a session file as they are read;
