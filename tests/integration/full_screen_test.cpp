@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/child_process.h"
 #include "support/fixtures.h"
 
 #ifdef ZENTRIX_HAVE_X11
@@ -67,51 +68,6 @@ Picture grabScreen(Display* x)
     return p;
 }
 
-// A child process, ended on every way out of the test: asked with SIGTERM (so the X server
-// removes its socket and lock file), killed if it has not gone within two seconds.
-struct Child {
-    pid_t pid = -1;
-    Child(const std::vector<std::string>& args, const std::string& display)
-    {
-        pid = fork();
-        if (pid != 0) return;
-        if (display.empty()) dup2(open("/dev/null", O_WRONLY), 2);  // the server's notes on ports
-        else setenv("DISPLAY", display.c_str(), 1);
-        setenv("ALSOFT_DRIVERS", "null", 1);  // no sound device is the subject here
-        std::vector<char*> argv;
-        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    // True when it has ended within the limit; its wait status in status.
-    bool ends(int limitMs, int& status)
-    {
-        for (int i = 0; i < limitMs / 10; ++i) {
-            if (waitpid(pid, &status, WNOHANG) == pid) {
-                pid = -1;
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
-    }
-    bool endsWell(int limitMs)
-    {
-        int status = 0;
-        return ends(limitMs, status) && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    }
-    ~Child()
-    {
-        if (pid <= 0) return;
-        kill(pid, SIGTERM);
-        int status = 0;
-        if (ends(2000, status)) return;
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-    }
-};
-
 }  // namespace
 #endif
 
@@ -120,7 +76,7 @@ TEST(FullScreen, ADisplayThatKeepsItsModeShowsTheWholeFrameScaledWithBars)
 #ifndef ZENTRIX_HAVE_X11
     GTEST_SKIP() << "built without the X11 library";
 #else
-    if (std::system("command -v Xvfb >/dev/null 2>&1") != 0) GTEST_SKIP() << "Xvfb not installed";
+    if (!onPath("Xvfb")) GTEST_SKIP() << "Xvfb not installed";
     TempDir dir;
     const ProcessResult made = runCommand(std::string(ZENTRIX_LANDSCAPE_TOOL) + " --seed 1 --out " + dir.path());
     ASSERT_EQ(made.exitStatus, 0) << made.output;
@@ -129,21 +85,15 @@ TEST(FullScreen, ADisplayThatKeepsItsModeShowsTheWholeFrameScaledWithBars)
     writeFile(dir.file("RenderingAndMore.txt"), "Vertex processing 0 to 3: 3\nPacing 0\nFps 50\nUnused 0\n");
     dir.writeText("keys.txt", "100 ESCAPE\n");
 
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    Child server({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"}, "");
-    close(fds[1]);
-    std::string number;
-    for (char c; read(fds[0], &c, 1) == 1 && c != '\n';) number += c;
-    close(fds[0]);
-    ASSERT_FALSE(number.empty()) << "Xvfb did not start";
-    Display* x = XOpenDisplay((":" + number).c_str());
+    VirtualDisplay server("1280x1024x24");
+    ASSERT_FALSE(server.name().empty()) << "Xvfb did not start";
+    Display* x = XOpenDisplay(server.name().c_str());
     ASSERT_NE(x, nullptr);
 
     // The screen is taken while the program shows its frames, once sky reaches under the top bar.
-    Child program({ZENTRIX_BINARY, "--data", dir.path(), "--fixed-step", "0", "--seed", "5", "--keys",
-                   dir.file("keys.txt"), "--screenshot", dir.file("shot.png")},
-                  ":" + number);
+    Child program{spawnProcess({ZENTRIX_BINARY, "--data", dir.path(), "--fixed-step", "0", "--seed", "5", "--keys",
+                                dir.file("keys.txt"), "--screenshot", dir.file("shot.png")},
+                               {server.env(), "ALSOFT_DRIVERS=null"})};
     Picture screen;
     for (int i = 0; i < 1000 && screen.w == 0; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -151,7 +101,10 @@ TEST(FullScreen, ADisplayThatKeepsItsModeShowsTheWholeFrameScaledWithBars)
         if (now.w > 0 && now.mean(now.w / 2, 40, now.w / 2 + 1, 41, 2) > 200) screen = now;
     }
     XCloseDisplay(x);
-    ASSERT_TRUE(program.endsWell(60000)) << "the program did not end well at its Escape";
+    int status = 0;
+    ASSERT_TRUE(waitForExit(program.pid, std::chrono::seconds(60), &status)) << "the program did not end at its Escape";
+    program.pid = -1;
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the program did not end well at its Escape";
     ASSERT_EQ(screen.w, 1280) << "the frame never reached the screen";
     ASSERT_EQ(screen.h, 1024);
 

@@ -45,6 +45,9 @@ bool waitForExit(pid_t pid, std::chrono::milliseconds limit, int* status)
 Child::~Child()
 {
     if (pid <= 0) return;
+    // Asked first, so that an X server removes its socket and lock file; killed if it stays.
+    kill(pid, SIGTERM);
+    if (waitForExit(pid, std::chrono::seconds(2))) return;
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
 }

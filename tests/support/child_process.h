@@ -17,7 +17,7 @@ pid_t spawnProcess(const std::vector<std::string>& args, const std::vector<std::
 // Waits up to limit for pid to end; true when it did (its wait status in *status).
 bool waitForExit(pid_t pid, std::chrono::milliseconds limit, int* status = nullptr);
 
-// Ends a child process on every way out of the test.
+// Ends a child process on every way out of the test: SIGTERM, then SIGKILL after two seconds.
 struct Child {
     pid_t pid = -1;
     Child() = default;

@@ -247,13 +247,9 @@ TEST(TextureFileLoad, UnloadableFileLeavesNoTextureAndWarnsOnce)
 
 namespace {
 
-// What SDL's own BMP reader makes of bytes, as 0xAARRGGBB texels.
-std::vector<uint32_t> sdlDecoded(const std::vector<uint8_t>& bmp)
+// A decoded surface's texels as 0xAARRGGBB, row by row; the surface is freed.
+std::vector<uint32_t> argbTexels(SDL_Surface* decoded)
 {
-    SDL_RWops* source = SDL_RWFromConstMem(bmp.data(), int(bmp.size()));
-    SDL_Surface* decoded = SDL_LoadBMP_RW(source, 1);
-    EXPECT_TRUE(decoded) << SDL_GetError();
-    if (!decoded) return {};
     SDL_Surface* argb = SDL_ConvertSurfaceFormat(decoded, SDL_PIXELFORMAT_ARGB8888, 0);
     SDL_FreeSurface(decoded);
     std::vector<uint32_t> texels;
@@ -263,6 +259,16 @@ std::vector<uint32_t> sdlDecoded(const std::vector<uint8_t>& bmp)
     }
     SDL_FreeSurface(argb);
     return texels;
+}
+
+// What SDL's own BMP reader makes of bytes, as 0xAARRGGBB texels.
+std::vector<uint32_t> sdlDecoded(const std::vector<uint8_t>& bmp)
+{
+    SDL_RWops* source = SDL_RWFromConstMem(bmp.data(), int(bmp.size()));
+    SDL_Surface* decoded = SDL_LoadBMP_RW(source, 1);
+    EXPECT_TRUE(decoded) << SDL_GetError();
+    if (!decoded) return {};
+    return argbTexels(decoded);
 }
 
 }  // namespace
@@ -422,15 +428,7 @@ std::vector<uint32_t> libraryDecoded(const std::vector<uint8_t>& bytes)
     SDL_RWclose(source);
     EXPECT_TRUE(decoded) << IMG_GetError();
     if (!decoded) return {};
-    SDL_Surface* argb = SDL_ConvertSurfaceFormat(decoded, SDL_PIXELFORMAT_ARGB8888, 0);
-    SDL_FreeSurface(decoded);
-    std::vector<uint32_t> texels;
-    for (int y = 0; y < argb->h; ++y) {
-        const auto* row = reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(argb->pixels) + y * argb->pitch);
-        texels.insert(texels.end(), row, row + argb->w);
-    }
-    SDL_FreeSurface(argb);
-    return texels;
+    return argbTexels(decoded);
 }
 
 }  // namespace
