@@ -11,6 +11,7 @@
 #include "base/fatal_error.h"
 #include "state/settings.h"
 #include "base/checked_file.h"
+#include "base/data_folder.h"
 #include "world/game_world.h"
 
 namespace {
@@ -111,7 +112,7 @@ void setBaseStates(GraphicsDevice& d)
 // line; any other failure ends the program. False with error set.
 bool openLog(OutputFile& log, std::string& error)
 {
-    if (log.open(logFileName, "the log", OutputFile::Accept::RegularOnly)) return true;
+    if (log.open(dataPath(logFileName), "the log", OutputFile::Accept::RegularOnly)) return true;
     error = log.error();
     const int err = log.openErrno();
     if (err != EACCES && err != EROFS && err != EPERM) return false;
@@ -122,8 +123,9 @@ bool openLog(OutputFile& log, std::string& error)
         const std::string moved = (state / logFileName).string();
         if (log.open(moved, "the log", OutputFile::Accept::RegularOnly)) {
             std::error_code ec;
+            const std::filesystem::path folder = std::filesystem::absolute(dataPath("."), ec).parent_path();
             std::fprintf(stderr, "zentrix: the data folder %s cannot take the log (%s); it goes to %s\n",
-                         std::filesystem::current_path(ec).c_str(), std::strerror(err), moved.c_str());
+                         folder.c_str(), std::strerror(err), moved.c_str());
             return true;
         }
         why = log.error();

@@ -11,7 +11,7 @@
 #include "terrain/terrain_texture_set.h"
 #include "world/game_world.h"
 #include "world/trajectory.h"
-#include "base/shown_path.h"
+#include "base/data_folder.h"
 
 namespace {
 
@@ -68,8 +68,8 @@ std::vector<RunFile> dataFolderInputs()
     for (const char* name : {resolutionFileName, renderingFileName, gameSettingsFileName, trajectoryFileName,
                              terrainTextureListFileName, terrainFileName, followerBallFileName, projectileBallFileName,
                              musicFileName, explosionFileName})
-        inputs.push_back({name, "the input " + shownPath(name)});
+        inputs.push_back({dataPath(name), "the input " + shownPath(name)});
     for (const std::string& image : listedTextureNames(terrainTextureListFileName))
-        inputs.push_back({image, "the image " + shownPath(image) + " (listed in " + shownPath(terrainTextureListFileName) + ")"});
+        inputs.push_back({dataPath(image), "the image " + shownPath(image) + " (listed in " + shownPath(terrainTextureListFileName) + ")"});
     return inputs;
 }

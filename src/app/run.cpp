@@ -25,7 +25,7 @@
 #include "objects/random.h"
 #include "platform/audio/openal_engine.h"
 #include "base/checked_file.h"
-#include "base/shown_path.h"
+#include "base/data_folder.h"
 #include "base/stop_signals.h"
 #include "platform/gl/gl_system.h"
 #include "platform/image/image_loader.h"
@@ -40,16 +40,6 @@ int fail(const std::string& message)
 {
     std::fprintf(stderr, "zentrix: %s\n", message.c_str());
     return 1;
-}
-
-// Paths given on the command line are taken relative to where the program was started, not to
-// the data folder it changes into.
-std::string absolutePath(const std::string& path)
-{
-    if (path.empty()) return path;
-    std::error_code ec;
-    const auto abs = std::filesystem::absolute(path, ec);
-    return ec ? path : abs.string();
 }
 
 // The picture reader textures load through, for the length of a run.
@@ -78,8 +68,6 @@ struct Run {
     Run& operator=(const Run&) = delete;
 
     const RunOptions& options;
-    std::string keysFile, traceFile, screenshotFile, audioOutFile;
-    RunOptions absolute;  // the options with every path made absolute
     RunExtras extras;
     std::unique_ptr<ScriptedKeyboard> script;
 
@@ -126,40 +114,35 @@ struct Run {
     bool windowClosed = false;
 };
 
-// The paths of the command line made absolute, and the session or video the run reads or makes.
+// The session and key script the run reads, and the data folder.
 int resolveInputs(Run& run)
 {
     const RunOptions& options = run.options;
-    run.keysFile = absolutePath(options.keysFile);
-    run.traceFile = absolutePath(options.traceFile);
-    run.screenshotFile = absolutePath(options.screenshotFile);
-    run.audioOutFile = absolutePath(options.audioOutFile);
-    run.absolute = options;
-    run.absolute.keysFile = run.keysFile;
-    run.absolute.recordFile = absolutePath(options.recordFile);
-    run.absolute.replayFile = absolutePath(options.replayFile);
-    run.absolute.videoFile = absolutePath(options.videoFile);
     std::string error;
     int status = 1;
-    if (!run.extras.load(run.absolute, error, status)) {
+    if (!run.extras.load(options, error, status)) {
         std::fprintf(stderr, "zentrix: %s\n", error.c_str());
         return status;
     }
-    if (!run.keysFile.empty()) {
+    if (!options.keysFile.empty()) {
         run.script = std::make_unique<ScriptedKeyboard>([] { return frameIndex; });
-        if (!run.script->load(run.keysFile, error)) {
+        if (!run.script->load(options.keysFile, error)) {
             std::fprintf(stderr, "zentrix: %s\n", error.c_str());
             return 2;
         }
     }
     std::string dataDir = options.dataDir;
     if (!chooseDataFolder(dataDir, error)) return fail(error);
-    // Messages name data files by their place unless the data folder is where the user started.
+    // Data files keep their plain names where the data folder is the one the user started in.
     std::error_code ec;
     const bool elsewhere = !dataDir.empty() && !std::filesystem::equivalent(dataDir, ".", ec);
-    if (!dataDir.empty() && chdir(dataDir.c_str()) != 0)
+    const std::filesystem::path folder = std::filesystem::absolute(dataDir, ec);
+    // The folder is searched as a working folder would be, with the same failures.
+    if (elsewhere && access(folder.c_str(), X_OK) != 0)
         return fail("cannot enter the data folder " + dataDir + ": " + std::strerror(errno));
-    setShownDataFolder(elsewhere ? std::filesystem::current_path(ec).string() : std::string());
+    if (elsewhere && !std::filesystem::is_directory(folder, ec))
+        return fail("cannot enter the data folder " + dataDir + ": " + std::strerror(ENOTDIR));
+    setDataFolder(elsewhere ? std::filesystem::weakly_canonical(folder, ec).string() : std::string());
     return carryOn;
 }
 
@@ -169,16 +152,16 @@ int checkOutputClashes(const Run& run)
 {
     const RunOptions& options = run.options;
     std::vector<RunFile> outputs;
-    if (!run.traceFile.empty()) outputs.push_back({run.traceFile, "--trace " + options.traceFile});
-    if (!run.screenshotFile.empty()) outputs.push_back({run.screenshotFile, "--screenshot " + options.screenshotFile});
-    if (!run.audioOutFile.empty()) outputs.push_back({run.audioOutFile, "--audio-out " + options.audioOutFile});
-    if (!run.absolute.recordFile.empty()) outputs.push_back({run.absolute.recordFile, "--record " + options.recordFile});
-    if (!run.absolute.videoFile.empty()) outputs.push_back({run.absolute.videoFile, "--video " + options.videoFile});
-    outputs.push_back({logFileName, "the log " + shownPath(logFileName)});
+    if (!run.options.traceFile.empty()) outputs.push_back({run.options.traceFile, "--trace " + options.traceFile});
+    if (!run.options.screenshotFile.empty()) outputs.push_back({run.options.screenshotFile, "--screenshot " + options.screenshotFile});
+    if (!run.options.audioOutFile.empty()) outputs.push_back({run.options.audioOutFile, "--audio-out " + options.audioOutFile});
+    if (!run.options.recordFile.empty()) outputs.push_back({run.options.recordFile, "--record " + options.recordFile});
+    if (!run.options.videoFile.empty()) outputs.push_back({run.options.videoFile, "--video " + options.videoFile});
+    outputs.push_back({dataPath(logFileName), "the log " + shownPath(logFileName)});
     std::vector<RunFile> inputs = dataFolderInputs();
-    if (!run.keysFile.empty()) inputs.push_back({run.keysFile, "the key script " + options.keysFile});
-    if (!run.absolute.replayFile.empty())
-        inputs.push_back({run.absolute.replayFile, "the session " + options.replayFile});
+    if (!run.options.keysFile.empty()) inputs.push_back({run.options.keysFile, "the key script " + options.keysFile});
+    if (!run.options.replayFile.empty())
+        inputs.push_back({run.options.replayFile, "the session " + options.replayFile});
     std::string error;
     if (!checkOutputsAgainstInputs(outputs, inputs, error)) {
         std::fprintf(stderr, "zentrix: %s\n", error.c_str());
@@ -196,9 +179,9 @@ int openOutputs(Run& run)
         return fail(error);
     }
     run.finishExtras.emplace(run);
-    if (!run.traceFile.empty() && !run.trace.open(run.traceFile, error)) return fail(error);
-    if (!run.screenshotFile.empty() &&
-        !run.screenshot.open(run.screenshotFile, "screenshot", OutputFile::Accept::AnyFile, OutputFile::Unfinished::Removed))
+    if (!run.options.traceFile.empty() && !run.trace.open(run.options.traceFile, error)) return fail(error);
+    if (!run.options.screenshotFile.empty() &&
+        !run.screenshot.open(run.options.screenshotFile, "screenshot", OutputFile::Accept::AnyFile, OutputFile::Unfinished::Removed))
         return fail(run.screenshot.error());
     run.discardUnwritten.emplace(run);
     return carryOn;
@@ -209,12 +192,12 @@ int openOutputs(Run& run)
 int startSound(Run& run)
 {
     std::string silentReason;
-    if (!run.audioOutFile.empty() || run.extras.wantsLoopback(run.options.headless)) {
+    if (!run.options.audioOutFile.empty() || run.extras.wantsLoopback(run.options.headless)) {
         run.audioEngine = std::make_unique<OpenAlEngine>(OpenAlEngine::Output::Loopback);
         OpenAlEngine* engine = run.audioEngine.get();
         std::string error;
         auto render = [engine](int16_t* out, size_t frames) { engine->render(out, frames); };
-        if (!run.audioOutFile.empty() && !run.audioOut.open(run.audioOutFile, render, error)) return fail(error);
+        if (!run.options.audioOutFile.empty() && !run.audioOut.open(run.options.audioOutFile, render, error)) return fail(error);
         run.audioOut.setRenderer(render);
         run.extras.attachSound(run.audioOut);
     } else if (!run.options.headless) {
@@ -282,7 +265,7 @@ void takeScreenshot(Run& run)
     RgbaImage image;
     std::string why;
     if (!graphicsDevice->readBackBuffer(image))
-        run.outputError = "cannot read the back buffer for the screenshot " + run.screenshotFile;
+        run.outputError = "cannot read the back buffer for the screenshot " + run.options.screenshotFile;
     else if (!writePng(run.screenshot, image, why))
         run.outputError = why;
     else

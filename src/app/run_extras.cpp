@@ -5,7 +5,7 @@
 #include "app/application.h"
 #include "state/graphics.h"
 #include "base/checked_file.h"
-#include "base/shown_path.h"
+#include "base/data_folder.h"
 
 
 bool RunExtras::load(const RunOptions& options, std::string& error, int& status)
@@ -115,7 +115,7 @@ bool RunExtras::beforePresent(bool windowed, std::string& error)
     }
     if (shot) {
         std::string saved, why;
-        if (ScreenshotKey::save("", image, saved, why))
+        if (ScreenshotKey::save(dataFolder(), image, saved, why))
             std::fprintf(stderr, "zentrix: screenshot saved as %s\n", saved.c_str());
         else
             std::fprintf(stderr, "zentrix: warning: %s\n", why.c_str());

@@ -1,5 +1,5 @@
 #include "base/checked_file.h"
-#include "base/shown_path.h"
+#include "base/data_folder.h"
 
 #include "base/stop_signals.h"
 
@@ -27,7 +27,7 @@ std::FILE* openRegularFile(const std::string& path)
 {
     if (readFileObserver && !observing) {
         observing = true;
-        readFileObserver(path);
+        readFileObserver(dataName(path));
         observing = false;
     }
     errno = 0;
@@ -243,10 +243,10 @@ bool OutputFile::open(const std::string& path, const char* what, Accept accept, 
             if (created_ && unfinished_ == Unfinished::Removed) unfinishedSlot_ = registerUnfinishedFile(path_);
         }
     } else if (accept == Accept::RegularOnly && S_ISLNK(link.st_mode)) {
-        error_ = what_ + " " + shownPath(path_) + " is a symbolic link, which is never followed";
+        error_ = what_ + " " + path_ + " is a symbolic link, which is never followed";
         return false;
     } else if (accept == Accept::RegularOnly && !S_ISREG(link.st_mode) && !S_ISDIR(link.st_mode)) {
-        error_ = what_ + " " + shownPath(path_) + " is not a regular file";
+        error_ = what_ + " " + path_ + " is not a regular file";
         return false;
     } else {
         struct stat info {};
@@ -263,7 +263,7 @@ bool OutputFile::open(const std::string& path, const char* what, Accept accept, 
                 std::free(resolved);
             }
         } else if (S_ISBLK(info.st_mode)) {
-            error_ = "cannot create " + what_ + " " + shownPath(path_) + ": is a block device, which is never written";
+            error_ = "cannot create " + what_ + " " + path_ + ": is a block device, which is never written";
             return false;
         } else {
             openStream(err);
@@ -272,7 +272,7 @@ bool OutputFile::open(const std::string& path, const char* what, Accept accept, 
     if (!file_) {
         openErrno_ = err;
         if (error_.empty())
-            error_ = "cannot create " + what_ + " " + shownPath(path_) + ": " + (err ? std::strerror(err) : "unknown error");
+            error_ = "cannot create " + what_ + " " + path_ + ": " + (err ? std::strerror(err) : "unknown error");
         return false;
     }
     return true;
@@ -317,7 +317,7 @@ bool OutputFile::openStream(int& err)
     if (fd < 0) {
         err = errno;
         if (err == ENXIO) {
-            error_ = "cannot create " + what_ + " " + shownPath(path_) + ": no process is reading from the pipe";
+            error_ = "cannot create " + what_ + " " + path_ + ": no process is reading from the pipe";
             err = 0;
         }
         return false;
@@ -364,7 +364,7 @@ bool OutputFile::openReplacement(const std::string& target, mode_t mode, int& er
 void OutputFile::fail(const char* action, int err)
 {
     if (!error_.empty()) return;  // the first failure is the cause
-    error_ = std::string("cannot ") + action + " " + what_ + " " + shownPath(path_) + ": " +
+    error_ = std::string("cannot ") + action + " " + what_ + " " + path_ + ": " +
              (err ? std::strerror(err) : "write failed");
 }
 

@@ -17,7 +17,8 @@
 std::FILE* openRegularFile(const std::string& path);
 
 // Told the path of every openRegularFile call, whether it succeeds or not, so that a recorded
-// session can list the data files its run read. Calls made by the observer itself are not told.
+// session can list the data files its run read; a path inside the data folder is told by its
+// data name (dataName in base/data_folder.h). Calls made by the observer itself are not told.
 void setReadFileObserver(std::function<void(const std::string&)> observer);
 
 // The reason openRegularFile failed, from errno: "is a directory", "is not a regular file" or the

@@ -7,7 +7,7 @@
 
 #include "base/fatal_error.h"
 #include "base/checked_file.h"
-#include "base/shown_path.h"
+#include "base/data_folder.h"
 
 TokenReader::~TokenReader() { close(); }
 
@@ -17,7 +17,7 @@ bool TokenReader::open(const std::string& path)
     failure_.clear();
     std::string text;
     TextFileFault fault;
-    if (!readTextFile(path, text, fault)) {
+    if (!readTextFile(dataPath(path), text, fault)) {
         if (fault.kind == TextFileFault::Kind::Open) {
             errno = fault.err;
             failure_ = cannotOpenMessage(shownPath(path));

@@ -15,6 +15,7 @@ public:
     TokenReader(const TokenReader&) = delete;
     TokenReader& operator=(const TokenReader&) = delete;
 
+    // Reads the data file path (relative names in the data folder, see base/data_folder.h).
     // False when the file cannot be opened or read (failure() tells why, naming the file). Only
     // regular files are read: a directory or a device or pipe would give nothing or never end.
     // The whole file is read here, so that a file larger than maxTextFileBytes, a read error or a

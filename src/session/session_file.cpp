@@ -9,6 +9,7 @@
 
 #include "session/scripted_keyboard.h"
 #include "base/checked_file.h"
+#include "base/data_folder.h"
 
 namespace {
 
@@ -373,7 +374,7 @@ SessionDataFile digestDataFile(const std::string& name)
 {
     SessionDataFile result;
     result.name = name;
-    std::FILE* file = openRegularFile(name);
+    std::FILE* file = openRegularFile(dataPath(name));
     if (!file) return result;
     uint64_t hash = 0xcbf29ce484222325ull;
     uint64_t size = 0;

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "base/shown_path.h"
+#include "base/data_folder.h"
 
 SoundSystem soundSystem;
 

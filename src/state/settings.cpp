@@ -5,7 +5,7 @@
 
 #include "base/fatal_error.h"
 #include "base/token_reader.h"
-#include "base/shown_path.h"
+#include "base/data_folder.h"
 
 AppSettings appSettings;
 char textBuffer[textBufferSize];

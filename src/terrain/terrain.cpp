@@ -6,7 +6,7 @@
 #include "state/lighting.h"
 #include "base/fatal_error.h"
 #include "state/graphics.h"
-#include "base/shown_path.h"
+#include "base/data_folder.h"
 
 namespace {
 

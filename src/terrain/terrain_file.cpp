@@ -7,7 +7,7 @@
 #include "base/checked_file.h"
 #include "terrain/grid_segments.h"
 #include "terrain/terrain_mesh.h"
-#include "base/shown_path.h"
+#include "base/data_folder.h"
 #include "terrain/water_tile.h"
 
 namespace {

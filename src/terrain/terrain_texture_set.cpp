@@ -10,7 +10,7 @@
 #include "base/checked_file.h"
 #include "terrain/terrain_file.h"
 #include "textures/picture.h"
-#include "base/shown_path.h"
+#include "base/data_folder.h"
 
 TerrainTextureSet* terrainTextures = nullptr;
 

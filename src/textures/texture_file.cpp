@@ -7,7 +7,7 @@
 #include "state/graphics.h"
 #include "textures/argb_image.h"
 #include "textures/picture.h"
-#include "base/shown_path.h"
+#include "base/data_folder.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "base/fatal_error.h"
 #include "base/token_reader.h"
-#include "base/shown_path.h"
+#include "base/data_folder.h"
 
 float trajX[trajectoryPointCount];
 float trajY[trajectoryPointCount];

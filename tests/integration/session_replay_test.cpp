@@ -109,6 +109,28 @@ TEST(SessionReplay, RealClockRecordingReplaysExactlyAndIntoAVideo)
                 (long long)video.videoEndMs, quality, best, (long long)bestLag);
 }
 
+// The program stays in the folder it was started in: paths on the command line mean what they
+// meant there, while data files (and the log) are found in the data folder and a session lists
+// them by their plain names, so it replays when started from inside the data folder.
+TEST(SessionReplay, CommandLinePathsStayWhereTheyWereTyped)
+{
+    TempDir dir;
+    ASSERT_EQ(runCommand(std::string(ZENTRIX_LANDSCAPE_TOOL) + " --out " + dir.file("data")).exitStatus, 0);
+    dir.writeText("keys.txt", "0-20 UP LEFT\n");
+    const std::string common = " --fixed-step 20 --seed 3 --frames 25 ";
+    const ProcessResult recorded =
+        runCommand("cd " + dir.path() + " && " + zentrix("--data data" + common + "--keys keys.txt --trace t1.csv --record s.txt"));
+    ASSERT_EQ(recorded.exitStatus, 0) << recorded.output;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("data/t1.csv")));
+    EXPECT_TRUE(std::filesystem::exists(dir.file("data/protokoll.txt")));
+    EXPECT_NE(readFile(dir.file("s.txt")).find("\ndata Terrain.txt "), std::string::npos);
+
+    const ProcessResult replayed =
+        runCommand("cd " + dir.file("data") + " && " + zentrix("--replay ../s.txt --trace ../t2.csv"));
+    ASSERT_EQ(replayed.exitStatus, 0) << replayed.output;
+    EXPECT_EQ(readFile(dir.file("t2.csv")), readFile(dir.file("t1.csv")));
+}
+
 // Each refusal ends with status 1 and one line naming the session or the file that differs;
 // --frames stops a replay early.
 TEST(SessionReplay, RefusalsNameTheFileAndFramesStopsEarly)

@@ -14,6 +14,7 @@
 #include <AL/alc.h>
 #include <AL/alext.h>
 
+#include "base/data_folder.h"
 #include "platform/audio/openal_drivers.h"
 #include "platform/audio/wav_file.h"
 #include "platform/quiet_stderr.h"
@@ -365,7 +366,7 @@ public:
     int32_t loadSegment(const std::string& fileName, std::unique_ptr<EngineSegment>& out, std::string& why) override
     {
         auto segment = std::make_unique<AlSegment>();
-        if (!loadWavFile(fileName, segment->pcm, why)) return E_FAIL;
+        if (!loadWavFile(dataPath(fileName), segment->pcm, why)) return E_FAIL;
         out = std::move(segment);
         return S_OK;
     }

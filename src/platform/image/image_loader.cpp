@@ -671,6 +671,6 @@ bool loadImageFile(const std::string& path, ArgbImage& out, std::string& error, 
 std::unique_ptr<Picture> ImageFileReader::read(const std::string& path, std::string& error)
 {
     auto decoded = std::make_unique<DecodedImage>();
-    if (!loadImageFile(path, *decoded, error)) return nullptr;
+    if (!loadImageFile(dataPath(path), *decoded, error)) return nullptr;
     return decoded;
 }

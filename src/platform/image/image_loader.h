@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/data_folder.h"
 #include "device/page_block.h"
 #include "textures/argb_image.h"
 #include "textures/picture.h"
@@ -91,6 +92,7 @@ bool loadImageFile(const std::string& path, DecodedImage& out, std::string& erro
 // The picture reader the game's textures load through.
 class ImageFileReader final : public PictureReader {
 public:
+    // Pictures are named as the lists name them: relative names are in the data folder.
     std::unique_ptr<Picture> read(const std::string& path, std::string& error) override;
-    PictureSize size(const std::string& path) override { return probeImageFile(path); }
+    PictureSize size(const std::string& path) override { return probeImageFile(dataPath(path)); }
 };
