@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/outputs.h"
+#include "app/run_files.h"
 
 // How the tool writes into its output folder.
 enum class Existing {

@@ -5,6 +5,8 @@
 
 #include <unistd.h>
 
+#include "app/run_output.h"
+
 namespace {
 // A run shorter than this is over before a report would help.
 constexpr double quietSeconds = 1.0;
@@ -53,3 +55,28 @@ void ProgressLine::clear()
     std::fputs("\r\033[K", stderr);
     std::fflush(stderr);
 }
+
+namespace {
+
+class ProgressOutput final : public RunOutput {
+public:
+    bool afterFrame(const FrameDone& frame, std::string&) override
+    {
+        line_.update(frame.index + 1, frame.total);
+        return true;
+    }
+    bool finish(const char*, std::string&) override
+    {
+        line_.clear();
+        return true;
+    }
+    void abandon() override { line_.clear(); }
+
+private:
+    ProgressLine line_;
+};
+
+}  // namespace
+
+// Every run has one: it shows itself only where stderr is a terminal.
+std::unique_ptr<RunOutput> makeProgressOutput(const RunOptions&) { return std::make_unique<ProgressOutput>(); }

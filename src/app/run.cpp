@@ -11,25 +11,21 @@
 #include <unistd.h>
 
 #include "app/application.h"
-#include "app/audio_out.h"
 #include "app/data_home.h"
 #include "state/clock.h"
 #include "base/fatal_error.h"
 #include "app/graphics.h"
 #include "app/input.h"
-#include "app/run_extras.h"
-#include "app/outputs.h"
+#include "app/run_outputs.h"
+#include "app/run_files.h"
 #include "session/scripted_keyboard.h"
 #include "state/settings.h"
-#include "app/trace.h"
 #include "objects/random.h"
 #include "platform/audio/openal_engine.h"
-#include "base/checked_file.h"
 #include "base/data_folder.h"
 #include "base/stop_signals.h"
 #include "platform/gl/gl_system.h"
 #include "platform/image/image_loader.h"
-#include "platform/image/png_writer.h"
 #include "platform/glyphs/freetype_rasterizer.h"
 #include "platform/sdl/sdl_platform.h"
 #include "sound/sound_engine.h"
@@ -60,57 +56,21 @@ struct SoundEngineScope {
 constexpr int carryOn = -1;
 
 // Everything one run holds. Members are made in the order of the start-up sequence and go in the
-// reverse order, as locals of one long function would; the guards are made only once what they
-// guard exists.
+// reverse order, as locals of one long function would.
 struct Run {
-    explicit Run(const RunOptions& o) : options(o) {}
+    explicit Run(const RunOptions& o) : options(o), outputs(o) {}
     Run(const Run&) = delete;
     Run& operator=(const Run&) = delete;
 
     const RunOptions& options;
-    RunExtras extras;
+    RunOutputs outputs;
     std::unique_ptr<ScriptedKeyboard> script;
-
-    // Every return after the outputs exist ends the session and the video, so that a failed run
-    // leaves no video.
-    bool runOk = false;
-    const char* endReason = "error";
-    struct FinishExtras {
-        explicit FinishExtras(Run& r) : run(r) {}
-        FinishExtras(const FinishExtras&) = delete;  // a copy going out of scope would end the session
-        Run& run;
-        ~FinishExtras()
-        {
-            std::string ignored;
-            if (!run.runOk) run.extras.finish(run.endReason, false, ignored);
-        }
-    };
-    std::optional<FinishExtras> finishExtras;
-    TraceWriter trace;
-    OutputFile screenshot;
-    bool screenshotWritten = false;
-    // A run that ends before its last frame leaves no empty picture behind, and an existing file
-    // as it was.
-    struct DiscardUnwritten {
-        explicit DiscardUnwritten(Run& r) : run(r) {}
-        DiscardUnwritten(const DiscardUnwritten&) = delete;
-        Run& run;
-        ~DiscardUnwritten()
-        {
-            if (!run.screenshotWritten) run.screenshot.discard();
-        }
-    };
-    std::optional<DiscardUnwritten> discardUnwritten;
-
     std::unique_ptr<OpenAlEngine> audioEngine;
-    AudioOut audioOut;
     std::optional<SoundEngineScope> soundScope;
     PictureReaderScope pictures;
     std::unique_ptr<TickSource> clock;
     SdlVideo video;
     SdlWindow window;
-    // The first output that fails ends the run: what follows could not be kept anyway.
-    std::string outputError;
     bool windowClosed = false;
 };
 
@@ -119,11 +79,7 @@ int resolveInputs(Run& run)
 {
     const RunOptions& options = run.options;
     std::string error;
-    int status = 1;
-    if (!run.extras.load(options, error, status)) {
-        std::fprintf(stderr, "zentrix: %s\n", error.c_str());
-        return status;
-    }
+    if (!run.outputs.readInputs(error)) return fail(error);
     if (!options.keysFile.empty()) {
         run.script = std::make_unique<ScriptedKeyboard>([] { return frameIndex; });
         if (!run.script->load(options.keysFile, error)) {
@@ -150,18 +106,10 @@ int resolveInputs(Run& run)
 // mix. Both are mistakes on the command line.
 int checkOutputClashes(const Run& run)
 {
-    const RunOptions& options = run.options;
-    std::vector<RunFile> outputs;
-    if (!run.options.traceFile.empty()) outputs.push_back({run.options.traceFile, "--trace " + options.traceFile});
-    if (!run.options.screenshotFile.empty()) outputs.push_back({run.options.screenshotFile, "--screenshot " + options.screenshotFile});
-    if (!run.options.audioOutFile.empty()) outputs.push_back({run.options.audioOutFile, "--audio-out " + options.audioOutFile});
-    if (!run.options.recordFile.empty()) outputs.push_back({run.options.recordFile, "--record " + options.recordFile});
-    if (!run.options.videoFile.empty()) outputs.push_back({run.options.videoFile, "--video " + options.videoFile});
+    std::vector<RunFile> outputs, inputs = dataFolderInputs();
+    if (!run.options.keysFile.empty()) inputs.push_back({run.options.keysFile, "the key script " + run.options.keysFile});
+    run.outputs.listFiles(outputs, inputs);
     outputs.push_back({dataPath(logFileName), "the log " + shownPath(logFileName)});
-    std::vector<RunFile> inputs = dataFolderInputs();
-    if (!run.options.keysFile.empty()) inputs.push_back({run.options.keysFile, "the key script " + options.keysFile});
-    if (!run.options.replayFile.empty())
-        inputs.push_back({run.options.replayFile, "the session " + options.replayFile});
     std::string error;
     if (!checkOutputsAgainstInputs(outputs, inputs, error)) {
         std::fprintf(stderr, "zentrix: %s\n", error.c_str());
@@ -174,32 +122,18 @@ int checkOutputClashes(const Run& run)
 int openOutputs(Run& run)
 {
     std::string error;
-    if (!run.extras.prepare(error)) {
-        run.extras.finish("error", false, error);
-        return fail(error);
-    }
-    run.finishExtras.emplace(run);
-    if (!run.options.traceFile.empty() && !run.trace.open(run.options.traceFile, error)) return fail(error);
-    if (!run.options.screenshotFile.empty() &&
-        !run.screenshot.open(run.options.screenshotFile, "screenshot", OutputFile::Accept::AnyFile, OutputFile::Unfinished::Removed))
-        return fail(run.screenshot.error());
-    run.discardUnwritten.emplace(run);
-    return carryOn;
+    return run.outputs.open(error) ? carryOn : fail(error);
 }
 
-// Sound goes to the sound device, or with --audio-out through the loopback mixer into a file;
-// a headless run without a file stays silent.
+// Sound goes to the sound device, or through the loopback mixer to the outputs that want it; a
+// headless run without one stays silent.
 int startSound(Run& run)
 {
     std::string silentReason;
-    if (!run.options.audioOutFile.empty() || run.extras.wantsLoopback(run.options.headless)) {
+    if (run.outputs.wantsMix(run.options.headless)) {
         run.audioEngine = std::make_unique<OpenAlEngine>(OpenAlEngine::Output::Loopback);
         OpenAlEngine* engine = run.audioEngine.get();
-        std::string error;
-        auto render = [engine](int16_t* out, size_t frames) { engine->render(out, frames); };
-        if (!run.options.audioOutFile.empty() && !run.audioOut.open(run.options.audioOutFile, render, error)) return fail(error);
-        run.audioOut.setRenderer(render);
-        run.extras.attachSound(run.audioOut);
+        run.outputs.attachMix([engine](int16_t* out, size_t frames) { engine->render(out, frames); });
     } else if (!run.options.headless) {
         run.audioEngine = std::make_unique<OpenAlEngine>(OpenAlEngine::Output::Device);
     } else {
@@ -218,7 +152,7 @@ int startPlatform(Run& run)
         run.clock = std::make_unique<VirtualClock>(static_cast<uint32_t>(options.fixedStepMs));
     else
         run.clock = std::make_unique<SystemClock>();
-    run.clock = run.extras.clock(std::move(run.clock), !options.headless);
+    run.clock = run.outputs.clock(std::move(run.clock), !options.headless);
 
     std::string error;
     if (!run.video.start(options.headless, error)) return fail(error);
@@ -229,9 +163,9 @@ int startPlatform(Run& run)
     // A virtual clock stands at 0, so fixed-step runs stay reproducible; otherwise the time since
     // boot makes every run's water and stars different.
     if (options.seedGiven)
-        seedRandom(run.extras.seed(options.seed));
+        seedRandom(run.outputs.seed(options.seed));
     else
-        seedRandom(run.extras.seed(options.fixedStepMs >= 0 ? 0u : bootMilliseconds()));
+        seedRandom(run.outputs.seed(options.fixedStepMs >= 0 ? 0u : bootMilliseconds()));
 
     if (!loadResolutionSettings()) {
         shutDown();
@@ -250,28 +184,6 @@ int startPlatform(Run& run)
 
 bool lastFrameOf(int64_t frameLimit) { return frameLimit >= 0 && frameIndex + 1 >= frameLimit; }
 
-// Keeps the first output failure and ends the run after this frame.
-void outputFailed(Run& run, const std::string& why)
-{
-    if (!run.outputError.empty()) return;
-    run.outputError = why;
-    requestClose();
-}
-
-// The last frame that runs goes to the screenshot, read back before it is presented.
-void takeScreenshot(Run& run)
-{
-    if (!run.screenshot.isOpen() || !run.outputError.empty() || !graphicsDevice) return;
-    RgbaImage image;
-    std::string why;
-    if (!graphicsDevice->readBackBuffer(image))
-        run.outputError = "cannot read the back buffer for the screenshot " + run.options.screenshotFile;
-    else if (!writePng(run.screenshot, image, why))
-        run.outputError = why;
-    else
-        run.screenshotWritten = true;
-}
-
 // What the lifecycle asks of the platform and of the outputs.
 void installHooks(Run& run)
 {
@@ -286,21 +198,16 @@ void installHooks(Run& run)
             keyboard = std::move(run.script);
         else
             keyboard = std::make_unique<SdlKeyboard>(run.window);
-        keyboard = run.extras.keyboard(std::move(keyboard));
+        keyboard = run.outputs.keyboard(std::move(keyboard));
         return createInput(std::move(keyboard), std::make_unique<SdlMouse>(run.window));
     };
     const int64_t frameLimit = run.options.frames;
     appHooks.afterFrame = [&run, frameLimit] {
-        if (!run.trace.writeRow()) outputFailed(run, run.trace.error());
-        std::string why;
-        if (!run.audioOut.advanceTo(outputTickCount(), why)) outputFailed(run, why);
-        if (!run.extras.afterFrame(frameLimit, why)) outputFailed(run, why);
+        run.outputs.afterFrame();
         if (lastFrameOf(frameLimit)) requestClose();
     };
     appHooks.beforePresent = [&run, frameLimit] {
-        std::string why;
-        if (run.outputError.empty() && !run.extras.beforePresent(!run.options.headless, why)) outputFailed(run, why);
-        if (quitPosted() || lastFrameOf(frameLimit)) takeScreenshot(run);
+        run.outputs.beforePresent(quitPosted() || lastFrameOf(frameLimit), !run.options.headless);
     };
 }
 
@@ -308,22 +215,22 @@ void installHooks(Run& run)
 int runFrames(Run& run)
 {
     const int64_t frameLimit = run.options.frames;
-    if (frameLimit == 0 || run.extras.frameTotal(frameLimit) == 0) requestClose();
-    // The time before the sound starts is silence, so that the file lines up with the clock.
+    if (run.outputs.frameTotal(frameLimit) == 0) requestClose();
+    // The time before the sound starts is silence, so that the mix lines up with the clock.
     std::string error;
-    if (!run.audioOut.advanceTo(outputTickCount(), error)) return fail(error);
+    if (!run.outputs.beginFrames(frameLimit, error)) return fail(error);
     setActivity("starting up");
     if (!startUp() && fatalErrorPending()) {
         shutDown();
         return fail(fatalErrorMessage());
     }
-    if (!run.extras.startUpDone(error) || stopSignal()) {
+    if (!run.outputs.startUpDone(error) || stopSignal()) {
         shutDown();
         return fail(stopSignal() ? stopMessage() : error);
     }
     setActivity("running");
     while (!quitPosted()) {
-        if (stopSignal()) outputFailed(run, stopMessage());
+        if (stopSignal()) run.outputs.fail(stopMessage());
         if (pollOneEvent()) {
             run.windowClosed = true;
             requestClose();
@@ -339,35 +246,15 @@ int finishRun(Run& run)
     setActivity("shutting down");
     shutDown();
     const int64_t frameLimit = run.options.frames;
-    std::string& outputError = run.outputError;
-    run.endReason = !outputError.empty()                           ? "error"
-                    : run.windowClosed                             ? "close"
-                    : frameLimit >= 0 && frameIndex >= frameLimit ? "frames"
-                                                                   : "escape";
-    // Every output is completed first and put in place of an existing file only once all are: a
-    // run that fails anywhere replaces nothing.
+    const char* reason = run.windowClosed                             ? "close"
+                         : frameLimit >= 0 && frameIndex >= frameLimit ? "frames"
+                                                                        : "escape";
     std::string error;
-    if (outputError.empty() && !run.trace.finish()) outputError = run.trace.error();
-    if (outputError.empty() && run.screenshotWritten && !run.screenshot.finish()) outputError = run.screenshot.error();
-    if (outputError.empty() && !run.audioOut.finish(error)) outputError = error;
-    run.runOk = true;
-    if (!run.extras.finish(outputError.empty() ? run.endReason : "error", outputError.empty(), error) &&
-        outputError.empty())
-        outputError = error;
-    if (outputError.empty() && !run.trace.commit()) outputError = run.trace.error();
-    if (outputError.empty() && run.screenshotWritten && !run.screenshot.commit()) outputError = run.screenshot.error();
-    if (outputError.empty() && (!run.audioOut.commit(error) || !run.extras.commit(error))) outputError = error;
-    if (!outputError.empty()) {
-        run.trace.abandon();
-        run.screenshot.abandon();
-        run.audioOut.abandon();
-        run.extras.abandon();
-    }
+    const bool ok = run.outputs.end(reason, error);
     mainWindow = nullptr;
     appHooks = AppHooks{};
     setTickSource(nullptr);
-    if (!outputError.empty()) return fail(outputError);
-    return 0;
+    return ok ? 0 : fail(error);
 }
 
 }  // namespace

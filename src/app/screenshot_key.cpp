@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "app/run_output.h"
+#include "base/data_folder.h"
 #include "platform/image/png_writer.h"
 #include "platform/sdl/sdl_platform.h"
 
@@ -68,4 +70,35 @@ bool ScreenshotKey::save(const std::string& folder, const RgbaImage& image, std:
     }
     why = "cannot save a screenshot: " + dir + " holds 99999 of them already";
     return false;
+}
+
+namespace {
+
+class ScreenshotKeyOutput final : public RunOutput {
+public:
+    bool beforePresent(PresentedFrame& frame, std::string&) override
+    {
+        if (!frame.windowed() || !key_.pressed()) return true;
+        // A picture that cannot be taken is worth a warning, not the end of the run.
+        const RgbaImage* image = nullptr;
+        std::string saved, why;
+        if (!frame.pixels(image))
+            std::fprintf(stderr, "zentrix: warning: cannot read the back buffer for the screenshot\n");
+        else if (image && ScreenshotKey::save(dataFolder(), *image, saved, why))
+            std::fprintf(stderr, "zentrix: screenshot saved as %s\n", saved.c_str());
+        else if (image)
+            std::fprintf(stderr, "zentrix: warning: %s\n", why.c_str());
+        return true;
+    }
+
+private:
+    ScreenshotKey key_;
+};
+
+}  // namespace
+
+std::unique_ptr<RunOutput> makeScreenshotKeyOutput(const RunOptions& options)
+{
+    if (options.headless) return nullptr;
+    return std::make_unique<ScreenshotKeyOutput>();
 }

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "app/application.h"
+#include "app/run_output.h"
 #include "state/camera.h"
 #include "app/input.h"
 #include "terrain/terrain.h"
@@ -86,3 +87,36 @@ bool TraceWriter::writeRow()
 }
 
 bool TraceWriter::finish() { return file_.finish(); }
+
+namespace {
+
+class TraceOutput final : public RunOutput {
+public:
+    explicit TraceOutput(std::string path) : path_(std::move(path)) {}
+    void listFiles(std::vector<RunFile>& writes, std::vector<RunFile>&) const override
+    {
+        writes.push_back({path_, "--trace " + path_});
+    }
+    bool open(std::string& error) override { return trace_.open(path_, error); }
+    bool afterFrame(const FrameDone&, std::string& error) override { return trace_.writeRow() || fails(error); }
+    bool finish(const char*, std::string& error) override { return trace_.finish() || fails(error); }
+    bool commit(std::string& error) override { return trace_.commit() || fails(error); }
+    void abandon() override { trace_.abandon(); }
+
+private:
+    bool fails(std::string& error) const
+    {
+        error = trace_.error();
+        return false;
+    }
+    std::string path_;
+    TraceWriter trace_;
+};
+
+}  // namespace
+
+std::unique_ptr<RunOutput> makeTraceOutput(const RunOptions& options)
+{
+    if (options.traceFile.empty()) return nullptr;
+    return std::make_unique<TraceOutput>(options.traceFile);
+}

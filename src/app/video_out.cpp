@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include "app/audio_out.h"
+#include "app/run_output.h"
+#include "state/clock.h"
 #include "base/checked_file.h"
 #include "base/stop_signals.h"
 
@@ -76,7 +78,7 @@ bool VideoOut::frame(const RgbaImage& image, uint32_t tick, std::string& why)
     if (!started_) {
         started_ = true;
         firstTick_ = lastTick_ = tick;
-        firstSample_ = uint64_t(tick) * AudioOut::rate / 1000;
+        firstSample_ = uint64_t(tick) * SoundMix::rate / 1000;
     }
     return named(encoder_->addPicture(image.pixels.data(), image.width, image.height, elapsed(tick), why), why);
 }
@@ -123,4 +125,60 @@ void VideoOut::discard()
     std::error_code ec;
     std::filesystem::remove(temporary_.empty() ? path_ : temporary_, ec);
     temporary_.clear();
+}
+
+namespace {
+
+// --video: the frames as presented and the mix's sound.
+class VideoOutput final : public RunOutput, public SoundMix::Tap {
+public:
+    explicit VideoOutput(const RunOptions& options) : path_(options.videoFile)
+    {
+        settings_.fps = options.videoFps;
+        settings_.quality = options.videoQuality;
+    }
+    void listFiles(std::vector<RunFile>& writes, std::vector<RunFile>&) const override
+    {
+        writes.push_back({path_, "--video " + path_});
+    }
+    bool open(std::string& error) override { return video_.create(path_, settings_, error); }
+    bool wantsMix(bool) const override { return true; }
+    void attachMix(SoundMix& mix) override { mix.addTap(*this); }
+    bool wantsFullSpeed() const override { return true; }
+    bool take(const int16_t* samples, size_t frames, uint64_t first, std::string& why) override
+    {
+        return video_.sound(samples, frames, first, why);
+    }
+    bool beforePresent(PresentedFrame& frame, std::string& error) override
+    {
+        const RgbaImage* image = nullptr;
+        if (!frame.pixels(image)) {
+            error = "cannot read the back buffer for the video " + path_;
+            return false;
+        }
+        return !image || video_.frame(*image, frameClock.frameStartTick, error);
+    }
+    bool afterFrame(const FrameDone& frame, std::string&) override
+    {
+        endTick_ = frame.tick;
+        return true;
+    }
+    // Sound and pictures end together, at the clock's last reading.
+    bool finish(const char*, std::string& error) override { return video_.finish(endTick_, error); }
+    bool commit(std::string& error) override { return video_.commit(error); }
+    void abandon() override { video_.discard(); }
+
+private:
+    std::string path_;
+    VideoEncoderSettings settings_;
+    VideoOut video_;
+    uint32_t endTick_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<RunOutput> makeVideoOutput(const RunOptions& options)
+{
+    if (options.videoFile.empty()) return nullptr;
+    return std::make_unique<VideoOutput>(options);
 }

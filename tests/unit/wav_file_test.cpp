@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/audio_out.h"
+#include "app/run_output.h"
 #include "platform/audio/wav_file.h"
 #include "support/fixtures.h"
 
@@ -126,27 +127,37 @@ TEST(WavFile, WriterKeepsTheHeaderCompleteAfterEveryWrite)
     }
 }
 
-TEST(AudioOut, RendersExactlyTheMillisecondsTheClockAdvanced)
+RunOutputFactory makeSoundFileOutput;
+
+// The --audio-out output on the mix.
+TEST(SoundMix, RendersExactlyTheMillisecondsTheClockAdvanced)
 {
     TempDir dir;
-    AudioOut out;
-    std::string why;
     size_t rendered = 0;
-    ASSERT_TRUE(out.open(dir.file("a.wav"), [&](int16_t* s, size_t n) {
+    SoundMix mix([&](int16_t* s, size_t n) {
         for (size_t i = 0; i < 2 * n; ++i) s[i] = 7;
         rendered += n;
-    }, why));
+    });
+    std::string why;
+    RunOptions options;
+    options.audioOutFile = dir.file("a.wav");
+    const auto out = makeSoundFileOutput(options);
+    ASSERT_TRUE(out->open(why)) << why;
+    ASSERT_TRUE(out->wantsMix(true));
+    out->attachMix(mix);
     // 44.1 samples per millisecond: whole samples only, the fraction carried to the next frame.
-    ASSERT_TRUE(out.advanceTo(3, why));
-    EXPECT_EQ(out.framesWritten(), 132u);
-    ASSERT_TRUE(out.advanceTo(10, why));
-    EXPECT_EQ(out.framesWritten(), 441u);
-    ASSERT_TRUE(out.advanceTo(10, why));
-    EXPECT_EQ(out.framesWritten(), 441u);
+    ASSERT_TRUE(mix.advanceTo(3, why));
+    EXPECT_EQ(mix.framesRendered(), 132u);
+    ASSERT_TRUE(mix.advanceTo(10, why));
+    EXPECT_EQ(mix.framesRendered(), 441u);
+    ASSERT_TRUE(mix.advanceTo(10, why));
+    EXPECT_EQ(mix.framesRendered(), 441u);
     // A clock that leaps past what a WAV file can hold is refused before anything is written.
-    EXPECT_FALSE(out.advanceTo(0xFFFFFFF6u, why));
+    EXPECT_FALSE(mix.advanceTo(0xFFFFFFF6u, why));
     EXPECT_EQ(why, "sound file " + dir.file("a.wav") + " reached the 4 GiB limit of the WAV format");
-    EXPECT_EQ(out.framesWritten(), 441u);
     EXPECT_EQ(rendered, 441u);
-    EXPECT_TRUE(out.close(why));
+    ASSERT_TRUE(out->finish("frames", why) && out->commit(why)) << why;
+    PcmSound wav;
+    ASSERT_TRUE(loadWavFile(dir.file("a.wav"), wav, why)) << why;
+    EXPECT_EQ(wav.samples.size(), 2u * 441u);
 }

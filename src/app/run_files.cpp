@@ -1,4 +1,4 @@
-#include "app/outputs.h"
+#include "app/run_files.h"
 
 #include <filesystem>
 
