@@ -13,7 +13,8 @@
     OUTPUT(makeSessionOutput)         \
     OUTPUT(makeVideoOutput)           \
     OUTPUT(makeProgressOutput)        \
-    OUTPUT(makeScreenshotKeyOutput)
+    OUTPUT(makeScreenshotKeyOutput)   \
+    /* (the end of the list) */
 
 #define DECLARE_OUTPUT(factory) RunOutputFactory factory;
 EVERY_OUTPUT(DECLARE_OUTPUT)
