@@ -16,7 +16,8 @@ foreach(folder math base device state textures sound text objects terrain world 
   list(APPEND web_sources ${found})
 endforeach()
 foreach(file app/application app/graphics app/input app/trace app/data_home platform/gl/gl_device
-             platform/gl/gl_shaders platform/gl/fixed_function platform/gl/gl_kept_layer web_main)
+             platform/gl/gl_shaders platform/gl/fixed_function platform/gl/gl_kept_layer platform/audio/openal_engine
+             platform/audio/openal_drivers platform/quiet_stderr web_main)
   list(APPEND web_sources ${CMAKE_SOURCE_DIR}/src/${file}.cpp)
 endforeach()
 set_source_files_properties(${CMAKE_SOURCE_DIR}/src/app/data_home.cpp PROPERTIES
@@ -31,9 +32,9 @@ target_link_options(zentrix PRIVATE
   -sMODULARIZE=1 -sEXPORT_NAME=createZentrix -sENVIRONMENT=web
   -sMIN_WEBGL_VERSION=2 -sMAX_WEBGL_VERSION=2 -sALLOW_MEMORY_GROWTH=1 -sINITIAL_MEMORY=134217728
   -sFORCE_FILESYSTEM=1
-  "-sEXPORTED_FUNCTIONS=['_main','_zxStart','_zxPictureWidth','_zxPictureHeight','_zxPicture','_zxFrameIndex','_malloc','_free']"
+  "-sEXPORTED_FUNCTIONS=['_main','_zxStart','_zxPictureWidth','_zxPictureHeight','_zxPicture','_zxFrameIndex','_zxFrameWorkMs','_malloc','_free']"
   "-sEXPORTED_RUNTIME_METHODS=['FS','ccall','UTF8ToString','HEAPU8']"
-  --preload-file ${ZENTRIX_WEB_DATA}@/data)
+  -lopenal --preload-file ${ZENTRIX_WEB_DATA}@/data)
 set_property(TARGET zentrix APPEND PROPERTY LINK_DEPENDS ${ZENTRIX_WEB_DATA}/Terrain.txt)
 add_custom_command(TARGET zentrix POST_BUILD
   COMMAND ${CMAKE_COMMAND} -E copy_if_different ${CMAKE_SOURCE_DIR}/web/index.html ${ZENTRIX_WEB_OUT}/index.html)

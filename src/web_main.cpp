@@ -19,6 +19,7 @@
 #include "app/trace.h"
 #include "base/fatal_error.h"
 #include "objects/random.h"
+#include "platform/audio/openal_engine.h"
 #include "platform/web/canvas_glyphs.h"
 #include "platform/web/web_canvas.h"
 #include "platform/web/web_input.h"
@@ -43,8 +44,10 @@ struct WebRun {
     TraceWriter trace;
     bool tracing = false;
     RgbaImage lastFrame;
+    std::unique_ptr<OpenAlEngine> sound;
     std::string error;
     bool started = false;
+    double workMs = 0;  // spent in the frames so far (the browser's drawing goes on beside it)
 };
 
 WebRun* run = nullptr;
@@ -124,6 +127,8 @@ void finish()
     }
     appHooks = AppHooks{};
     setTickSource(nullptr);
+    setSoundEngine(nullptr);
+    run->sound.reset();
     if (!error.empty()) std::fprintf(stderr, "zentrix: %s\n", error.c_str());
     tellPageStopped(error.empty() ? reason : "error", error);
 }
@@ -137,7 +142,9 @@ void frame()
     // The time the browser took between two frames belongs to the next one.
     if (run->liveClock && frameIndex > 0)
         run->liveClock->startFrameAt(frameClock.frameStartTick + static_cast<uint32_t>(frameClock.frameMs));
+    const double begin = pageNow();
     loopTick();
+    run->workMs += pageNow() - begin;
 }
 
 int start(const char* frames, const char* seed, const char* fixedStep, const char* keys)
@@ -172,7 +179,14 @@ int start(const char* frames, const char* seed, const char* fixedStep, const cha
         run->clock = std::move(live);
     }
     setPictureReader(&pictures);
-    setSoundEngine(nullptr, "no sound in the browser yet");
+    // Web Audio through emscripten's OpenAL; the browser lets it sound from the first click or
+    // key on. A run with a frame limit is a test's and stays silent, as a headless run does.
+    if (frameLimit < 0) {
+        run->sound = std::make_unique<OpenAlEngine>(OpenAlEngine::Output::Device);
+        setSoundEngine(run->sound.get());
+    } else {
+        setSoundEngine(nullptr, "no sound in a run with a frame limit");
+    }
     setGlyphRasterizerFactory(createCanvasRasterizer);
     createFonts();
     setTickSource(run->clock.get());
@@ -215,6 +229,8 @@ int zxPictureHeight() { return run ? run->lastFrame.height : 0; }
 const uint8_t* zxPicture() { return run ? run->lastFrame.pixels.data() : nullptr; }
 // Frames run so far, for the page's frame rate.
 double zxFrameIndex() { return static_cast<double>(frameIndex); }
+// Milliseconds spent in the frames so far, for measuring.
+double zxFrameWorkMs() { return run ? run->workMs : 0.0; }
 
 }  // extern "C"
 

@@ -28,6 +28,8 @@ FRAMES, SEED, STEP = 150, 1, 20
 # Walks, turns, changes all three values on the display and raises the eye.
 KEYS = ['0-40 UP', '45-60 LEFT', '70 B', '75 M', '80 E', '90-110 NUMPAD1']
 SKIP = 77
+# More browser switches, for trying other rasterisers by hand.
+EXTRA_FLAGS = []
 
 
 def read_png(path):
@@ -133,8 +135,9 @@ def find_chromium():
     return None
 
 
-def run_page(chromium, url, work, timeout):
-    """Opens url and returns the report the page posts, or None when none came in time."""
+def run_page(source, build, chromium, url, work, timeout):
+    """Serves build/web, opens url (PORT: the server's port) and returns the report the page
+    posts, or None when none came in time."""
     got, arrived = {}, threading.Event()
 
     def on_report(body):
@@ -142,10 +145,10 @@ def run_page(chromium, url, work, timeout):
         arrived.set()
 
     import importlib.util
-    spec = importlib.util.spec_from_file_location('serve_web', os.path.join(sys.argv[1], 'scripts', 'serve-web.py'))
+    spec = importlib.util.spec_from_file_location('serve_web', os.path.join(source, 'scripts', 'serve-web.py'))
     serve_web = importlib.util.module_from_spec(spec)
     spec.loader.exec_module(serve_web)
-    server = serve_web.make_server(os.path.join(sys.argv[2], 'web'), 0, on_report)
+    server = serve_web.make_server(os.path.join(build, 'web'), 0, on_report)
     thread = threading.Thread(target=server.serve_forever, daemon=True)
     thread.start()
     browser = None
@@ -153,7 +156,7 @@ def run_page(chromium, url, work, timeout):
         page = url.replace('PORT', str(server.server_address[1]))
         browser = subprocess.Popen(
             [chromium, '--headless=new', '--no-sandbox', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
-             '--no-first-run', '--disable-extensions', '--disable-background-networking',
+             *EXTRA_FLAGS, '--no-first-run', '--disable-extensions', '--disable-background-networking',
              f'--user-data-dir={os.path.join(work, "profile")}', page],
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
         arrived.wait(timeout)
@@ -172,6 +175,9 @@ def run_page(chromium, url, work, timeout):
 
 
 def main():
+    # A stop (ctest's time limit among them) runs the clean-up: the browser and the temporary
+    # folder go.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     source, build = sys.argv[1], sys.argv[2]
     if not os.path.exists(os.path.join(build, 'web', 'zentrix.wasm')):
         print(f'SKIP: no browser build in {build}/web (make web builds it; it needs emscripten)')
@@ -191,7 +197,7 @@ def main():
                         '--trace', trace, '--screenshot', shot], check=True, stderr=subprocess.DEVNULL)
         query = urllib.parse.urlencode({'frames': FRAMES, 'seed': SEED, 'fixed-step': STEP, 'keys': ';'.join(KEYS),
                                         'report': 1})
-        report = run_page(chromium, f'http://127.0.0.1:PORT/index.html?{query}', work, 240)
+        report = run_page(source, build, chromium, f'http://127.0.0.1:PORT/index.html?{query}', work, 240)
         if report is None:
             print('FAIL: the page posted no report within 240 s')
             return 1

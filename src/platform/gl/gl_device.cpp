@@ -847,6 +847,15 @@ void GlDevice::issueDrawIndexedRanges(uint32_t primitiveType, int baseVertex, ui
         const uint32_t count = verticesForPrimitives(primitiveType, ranges[i].primitiveCount);
         // Runs past the buffer's end are dropped, as single draws are.
         if (count == 0 || (uint64_t(ranges[i].startIndex) + count) * 2 > indexBuffer->length()) continue;
+        // ES draws each run on its own, and a draw call costs far more in a browser than a run
+        // of a multi-draw: a run that starts where the last one ended joins it (the same
+        // triangles in the same order).
+        if (glesDevice && !rangeCounts_.empty() &&
+            rangeOffsets_.back() == byteOffset((uint64_t(ranges[i].startIndex) - uint64_t(rangeCounts_.back())) * 2) &&
+            ranges[i].startIndex >= uint32_t(rangeCounts_.back())) {
+            rangeCounts_.back() += static_cast<GLsizei>(count);
+            continue;
+        }
         rangeCounts_.push_back(static_cast<GLsizei>(count));
         rangeOffsets_.push_back(byteOffset(uint64_t(ranges[i].startIndex) * 2));
     }

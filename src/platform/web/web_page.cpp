@@ -20,4 +20,5 @@ void tellPageStopped(const char* reason, const std::string& message) { zxTellSto
 void tellPageFirstFrame() { zxTellFirstFrame(); }
 void tellPageKey() { zxTellKey(); }
 
+double pageNow() { return emscripten_get_now(); }
 uint32_t pageMilliseconds() { return static_cast<uint32_t>(static_cast<uint64_t>(emscripten_get_now())); }

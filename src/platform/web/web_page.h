@@ -15,5 +15,6 @@ void tellPageStopped(const char* reason, const std::string& message);
 void tellPageFirstFrame();
 void tellPageKey();
 
-// performance.now(), whole milliseconds.
+// performance.now(): milliseconds since the page began to load; whole ones.
+double pageNow();
 uint32_t pageMilliseconds();
