@@ -2,7 +2,8 @@
 """make serve: serves the browser build on 127.0.0.1 with the standard library alone.
 
 Usage: serve-web.py FOLDER [PORT]   (PORT 0 or absent: 8000, or a free one if that is taken)
-The browser test imports make_server, which can also take the page's report (POST ./report).
+The browser test imports make_server, which can also take the page's report (POST ./report) and
+serve files of its own beside the folder's.
 """
 import functools
 import http.server
@@ -13,7 +14,19 @@ class PageHandler(http.server.SimpleHTTPRequestHandler):
     extensions_map = {**http.server.SimpleHTTPRequestHandler.extensions_map,
                       '.wasm': 'application/wasm', '.js': 'text/javascript', '.data': 'application/octet-stream'}
     on_report = None  # set per server: called with the body of a POST to /report
+    extra = {}  # set per server: more files by name, served as if they were in the folder
     max_report_bytes = 64 << 20
+
+    def do_GET(self):
+        name = self.path.split('?')[0].lstrip('/')
+        if name not in self.extra:
+            return super().do_GET()
+        body = self.extra[name]
+        self.send_response(200)
+        self.send_header('Content-Type', 'application/octet-stream')
+        self.send_header('Content-Length', str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
 
     def do_POST(self):
         if self.on_report is None or self.path.split('?')[0] != '/report':
@@ -40,8 +53,9 @@ class PageHandler(http.server.SimpleHTTPRequestHandler):
         pass
 
 
-def make_server(folder, port=0, on_report=None):
-    handler = type('Handler', (PageHandler,), {'on_report': staticmethod(on_report) if on_report else None})
+def make_server(folder, port=0, on_report=None, extra=None):
+    handler = type('Handler', (PageHandler,), {'on_report': staticmethod(on_report) if on_report else None,
+                                               'extra': dict(extra or {})})
     return http.server.ThreadingHTTPServer(('127.0.0.1', port), functools.partial(handler, directory=folder))
 
 

@@ -31,8 +31,10 @@
 
 namespace {
 
-// Where the page's data set lies in the in-memory file system, and where a run's outputs go.
-constexpr const char* dataFolder = "/data";
+// Where the page's data sets lie in the in-memory file system (the bundled one, and one the
+// landscape tool made from the user's picture), and where a run's outputs go.
+constexpr const char* bundledFolder = "/data";
+constexpr const char* ownFolder = "/custom";
 constexpr const char* traceFile = "/out/trace.csv";
 
 struct WebRun {
@@ -147,8 +149,11 @@ void frame()
     run->workMs += pageNow() - begin;
 }
 
-int start(const char* frames, const char* seed, const char* fixedStep, const char* keys)
+int start(const char* frames, const char* seed, const char* fixedStep, const char* keys, const char* data)
 {
+    const char* dataFolder = data && std::strcmp(data, ownFolder) == 0 ? ownFolder : bundledFolder;
+    if (data && *data && dataFolder != ownFolder && std::strcmp(data, bundledFolder) != 0)
+        return fail(2, std::string("no data set ") + data + " in the page (" + bundledFolder + " or " + ownFolder + ")");
     std::string error;
     int64_t frameLimit = -1, seedValue = -1, step = -1;
     if (!parseNumber(frames, "frames", 0, INT32_MAX, frameLimit, error) ||
@@ -213,15 +218,19 @@ int start(const char* frames, const char* seed, const char* fixedStep, const cha
 // The page's calls, exported by name (cmake/web.cmake).
 extern "C" {
 
-// Starts the run; the options are the text of the page's address (empty: not given). Returns 0
+// Starts the run; the options are the text of the page's address (empty: not given), data the
+// data set ("/data", the bundled one, or "/custom", made by zxMakeLandscape). Returns 0
 // when the first frame is scheduled, 1 for a data or platform problem, 2 for a bad option; the
 // page hears of every end through Module.onZentrixStopped(reason, message).
-int zxStart(const char* frames, const char* seed, const char* fixedStep, const char* keys)
+int zxStart(const char* frames, const char* seed, const char* fixedStep, const char* keys, const char* data)
 {
     if (run) return fail(2, "a run is already going in this instance");
     run = new WebRun;  // lives as long as the instance
-    return start(frames, seed, fixedStep, keys);
+    return start(frames, seed, fixedStep, keys, data);
 }
+
+// Ends the run after the frame now due, as Escape does.
+void zxStop() { requestClose(); }
 
 // The last frame's picture of a run with a frame limit, top row first, 4 bytes a pixel (RGBA).
 int zxPictureWidth() { return run ? run->lastFrame.width : 0; }

@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
 """The page in headless Chromium against the native program, on the same options.
 
-Usage: web_page_test.py SOURCE_DIR BUILD_DIR
+Usage: web_page_test.py SOURCE_DIR BUILD_DIR [own]
 Serves BUILD_DIR/web, opens index.html?frames=..&seed=..&fixed-step=..&keys=..&report=1, takes the
 last frame and the trace the page posts back, and runs BUILD_DIR/zentrix --headless with the same
 options on BUILD_DIR/bundled. The traces must be equal column for column, the pictures within
-30 dB PSNR, the head-up display's three lines legible. Exit 77 (skipped) without a web build or
+30 dB PSNR, the head-up display's three lines legible. With "own" the page is given a height
+picture instead (from=, as if dropped) and the native run a data set the landscape tool made of
+the same picture: the same trace, so the ground under the walker follows the picture. Exit 77 (skipped) without a web build or
 Chromium, saying which.
 """
 import base64
@@ -135,7 +137,26 @@ def find_chromium():
     return None
 
 
-def run_page(source, build, chromium, url, work, timeout):
+def write_png(path, width, height, rgba):
+    rows = b''.join(b'\x00' + rgba[y * width * 4:(y + 1) * width * 4] for y in range(height))
+    chunk = lambda kind, body: (struct.pack('>I', len(body)) + kind + body +
+                                struct.pack('>I', zlib.crc32(kind + body) & 0xffffffff))
+    with open(path, 'wb') as f:
+        f.write(b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', width, height, 8, 6, 0, 0, 0)) +
+                chunk(b'IDAT', zlib.compress(rows)) + chunk(b'IEND', b''))
+
+
+def height_picture(path):
+    """A slope rising to the far edge with ridges across it: the walker climbs and crosses them."""
+    side, rgba = 64, bytearray()
+    for y in range(side):
+        for x in range(side):
+            v = max(0, min(255, int(255 * (1 - y / (side - 1)) * 0.7 + 60 * math.sin(x / 6.0) ** 2)))
+            rgba += bytes((v, v, v, 255))
+    write_png(path, side, side, bytes(rgba))
+
+
+def run_page(source, build, chromium, url, work, timeout, extra=None):
     """Serves build/web, opens url (PORT: the server's port) and returns the report the page
     posts, or None when none came in time."""
     got, arrived = {}, threading.Event()
@@ -148,7 +169,7 @@ def run_page(source, build, chromium, url, work, timeout):
     spec = importlib.util.spec_from_file_location('serve_web', os.path.join(source, 'scripts', 'serve-web.py'))
     serve_web = importlib.util.module_from_spec(spec)
     spec.loader.exec_module(serve_web)
-    server = serve_web.make_server(os.path.join(build, 'web'), 0, on_report)
+    server = serve_web.make_server(os.path.join(build, 'web'), 0, on_report, extra)
     thread = threading.Thread(target=server.serve_forever, daemon=True)
     thread.start()
     browser = None
@@ -179,6 +200,7 @@ def main():
     # folder go.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     source, build = sys.argv[1], sys.argv[2]
+    own = sys.argv[3:] == ['own']
     if not os.path.exists(os.path.join(build, 'web', 'zentrix.wasm')):
         print(f'SKIP: no browser build in {build}/web (make web builds it; it needs emscripten)')
         return SKIP
@@ -192,12 +214,20 @@ def main():
         with open(keys, 'w') as f:
             f.write('\n'.join(KEYS) + '\n')
         trace, shot = os.path.join(work, 'native.csv'), os.path.join(work, 'native.png')
-        subprocess.run([os.path.join(build, 'zentrix'), '--data', os.path.join(build, 'bundled'), '--headless',
+        data, query, extra = os.path.join(build, 'bundled'), {}, {}
+        if own:
+            picture, data = os.path.join(work, 'height.png'), os.path.join(work, 'own')
+            height_picture(picture)
+            subprocess.run([os.path.join(build, 'zentrix-landscape'), '--from', picture, '--size', '400', '--height',
+                            '60', '--water', '10', '--out', data], check=True, stdout=subprocess.DEVNULL)
+            query = {'from': 'height.png', 'size': 400, 'rise': 60, 'water': 10}
+            extra = {'height.png': open(picture, 'rb').read()}
+        subprocess.run([os.path.join(build, 'zentrix'), '--data', data, '--headless',
                         '--frames', str(FRAMES), '--seed', str(SEED), '--fixed-step', str(STEP), '--keys', keys,
                         '--trace', trace, '--screenshot', shot], check=True, stderr=subprocess.DEVNULL)
-        query = urllib.parse.urlencode({'frames': FRAMES, 'seed': SEED, 'fixed-step': STEP, 'keys': ';'.join(KEYS),
-                                        'report': 1})
-        report = run_page(source, build, chromium, f'http://127.0.0.1:PORT/index.html?{query}', work, 240)
+        query = urllib.parse.urlencode({**query, 'frames': FRAMES, 'seed': SEED, 'fixed-step': STEP,
+                                        'keys': ';'.join(KEYS), 'report': 1})
+        report = run_page(source, build, chromium, f'http://127.0.0.1:PORT/index.html?{query}', work, 240, extra)
         if report is None:
             print('FAIL: the page posted no report within 240 s')
             return 1
@@ -217,6 +247,11 @@ def main():
             problems += hud_lines_legible(native, page, width)
         for p in problems:
             print('FAIL: ' + p)
+        if own and not problems:
+            column = next(csv.reader(io.StringIO(report['trace']))).index('ground_height')
+            grounds = [float(row[column]) for row in list(csv.reader(io.StringIO(report['trace'])))[1:]]
+            if max(grounds) - min(grounds) < 3:
+                problems.append(f'the ground stayed within {min(grounds)} and {max(grounds)} over the walk')
         if not problems:
             print(f'the page matches the native run: {FRAMES} trace rows equal in every column')
         return 1 if problems else 0
