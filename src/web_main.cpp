@@ -39,7 +39,6 @@ constexpr const char* traceFile = "/out/trace.csv";
 
 struct WebRun {
     int64_t frameLimit = -1;
-    bool fixedStep = false;
     std::unique_ptr<TickSource> clock;
     WebClock* liveClock = nullptr;
     std::unique_ptr<ScriptedKeyboard> script;
@@ -48,7 +47,6 @@ struct WebRun {
     RgbaImage lastFrame;
     std::unique_ptr<OpenAlEngine> sound;
     std::string error;
-    bool started = false;
     double workMs = 0;  // spent in the frames so far (the browser's drawing goes on beside it)
 };
 
@@ -156,9 +154,10 @@ int start(const char* frames, const char* seed, const char* fixedStep, const cha
         return fail(2, std::string("no data set ") + data + " in the page (" + bundledFolder + " or " + ownFolder + ")");
     std::string error;
     int64_t frameLimit = -1, seedValue = -1, step = -1;
-    if (!parseNumber(frames, "frames", 0, INT32_MAX, frameLimit, error) ||
+    // The ranges of the command line's --frames, --seed and --fixed-step.
+    if (!parseNumber(frames, "frames", 0, INT64_MAX, frameLimit, error) ||
         !parseNumber(seed, "seed", 0, UINT32_MAX, seedValue, error) ||
-        !parseNumber(fixedStep, "fixed-step", 1, 1000, step, error))
+        !parseNumber(fixedStep, "fixed-step", 0, 1000000, step, error))
         return fail(2, error);
     run->frameLimit = frameLimit;
     if (keys && *keys) {
@@ -176,7 +175,7 @@ int start(const char* frames, const char* seed, const char* fixedStep, const cha
         if (!run->trace.open(traceFile, error)) return fail(1, error);
     }
 
-    if (step > 0) {
+    if (step >= 0) {
         run->clock = std::make_unique<VirtualClock>(static_cast<uint32_t>(step));
     } else {
         auto live = std::make_unique<WebClock>();
@@ -196,7 +195,7 @@ int start(const char* frames, const char* seed, const char* fixedStep, const cha
     createFonts();
     setTickSource(run->clock.get());
     seedRandom(seedValue >= 0 ? static_cast<uint32_t>(seedValue)
-                              : step > 0 ? 0u : pageMilliseconds());
+                              : step >= 0 ? 0u : pageMilliseconds());
     if (!loadResolutionSettings()) return fail(1, fatalErrorMessage());
     setCanvasSize(appSettings.screenWidth, appSettings.screenHeight);
     setGraphicsSystemFactory(createWebGraphicsSystem);
@@ -208,7 +207,6 @@ int start(const char* frames, const char* seed, const char* fixedStep, const cha
     }
     // The browser paces the frames: each measures the time since the last one ended.
     if (run->liveClock) appSettings.pacingMode = 2;
-    run->started = true;
     runPageFrames(frame);
     return 0;
 }

@@ -53,7 +53,10 @@ EM_JS(void, zxGlyphDraw, (int face, int code, int width, int height, unsigned ch
 
 class CanvasRasterizer : public GlyphRasterizer {
 public:
-    explicit CanvasRasterizer(int face) : face_(face), height_(zxGlyphAscent(face) + zxGlyphDescent(face)) {}
+    explicit CanvasRasterizer(int face) : face_(face), height_(zxGlyphAscent(face) + zxGlyphDescent(face))
+    {
+        std::fill(std::begin(advance_), std::end(advance_), -1);  // not measured yet
+    }
     ~CanvasRasterizer() override { zxGlyphFaceClose(face_); }
 
     TextExtent measure(unsigned char c) override
@@ -93,9 +96,6 @@ private:
     int height_;
     int advance_[256] = {};
     std::vector<uint8_t> grey_;
-
-public:
-    void resetAdvances() { std::fill(std::begin(advance_), std::end(advance_), -1); }
 };
 
 }  // namespace
@@ -111,7 +111,5 @@ std::unique_ptr<GlyphRasterizer> createCanvasRasterizer(const GlyphFaceRequest& 
         error = "the browser cannot draw text in " + font;
         return nullptr;
     }
-    auto rasterizer = std::make_unique<CanvasRasterizer>(face);
-    rasterizer->resetAdvances();
-    return rasterizer;
+    return std::make_unique<CanvasRasterizer>(face);
 }

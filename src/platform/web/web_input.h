@@ -24,9 +24,8 @@ public:
     WebKeyboard& operator=(const WebKeyboard&) = delete;
 
     bool read(uint8_t state[256]) override;
-    // Escape went down since the last reset, even if it is up again.
+    // Escape went down in this run, even if it is up again: a tap between two frames counts.
     bool escapeDown() override { return escape_ || (keys_[DIK_ESCAPE] & 0x80) != 0; }
-    void resetEscape() { escape_ = false; }
 
     // For the event handlers.
     void press(uint8_t code, bool down);
