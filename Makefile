@@ -12,11 +12,15 @@
 # make bench: frame time, start-up, processor time and memory on the bundled data.
 # make bench-peer: frame time against the Irrlicht 1.8.5 peers on the same scenes (PEER=DIR
 #   names the folder with their compare.sh, default ../shared/peer; ROUNDS=N, default 5).
+# make web: the demo in the browser, built with emscripten into build/web (the page, its script,
+#   WebAssembly and data: the bundled data set).
+# make serve: make web, then serves build/web on 127.0.0.1 (PORT, default 8000) and prints the address.
 # make clean: the build folders, all but the demo data in build/demo (edits, F12 pictures).
 # make distclean: everything make made, the demo data included.
 #
 # "Install what is missing" is scripts/install-deps.sh: the demo's packages for run, install
-# and build-demo, the test packages as well for test, test-sanitize, fuzz, soak and bench.
+# and build-demo, emscripten as well for web and serve, the test packages (Chromium for the
+# browser test included) for test, test-sanitize, fuzz, soak and bench.
 # NODEPS=1 skips it (a packager's build, a system without apt-get): nothing is installed.
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
@@ -32,10 +36,11 @@ DATA ?=
 PREFIX ?= /usr/local
 TOOL := $(BUILD)/zentrix-landscape
 PEER ?= ../shared/peer
+PORT ?= 8000
 ROUNDS ?= 5
 
 .PHONY: all deps deps-run configure configure-run build build-demo demo-data demo-data-once run install uninstall \
-	test test-sanitize fuzz soak bench bench-peer clean distclean
+	test test-sanitize fuzz soak bench bench-peer clean distclean deps-web web serve web-for-test
 
 all: build
 
@@ -44,6 +49,9 @@ deps-run:
 
 deps:
 	@if [ "$(NODEPS)" != 1 ]; then scripts/install-deps.sh test; fi
+
+deps-web:
+	@if [ "$(NODEPS)" != 1 ]; then scripts/install-deps.sh web; fi
 
 # The demo alone configures without GoogleTest; the tests need it.
 configure-run: deps-run
@@ -78,6 +86,13 @@ run: build-demo
 	@scripts/run-demo.sh $(BUILD)/zentrix $(DATA) $(BUILD)/run $(ARGS)
 endif
 
+# The landscape tool of the native build writes the page's data set.
+web: deps-web build-demo
+	@scripts/build-web.sh $(BUILD) $(JOBS)
+
+serve: web
+	@python3 scripts/serve-web.py $(BUILD)/web $(PORT)
+
 # A Release tree of its own, without tests, so that what is installed carries no build path.
 install: deps-run
 	@cmake -S . -B $(RELEASE_BUILD) -DCMAKE_BUILD_TYPE=Release -DZENTRIX_TESTS=OFF \
@@ -88,7 +103,11 @@ install: deps-run
 uninstall:
 	@scripts/install-tree.sh uninstall $(RELEASE_BUILD)
 
-test: build
+# The browser test needs the page: built where emscripten is there, skipped with a reason elsewhere.
+web-for-test: build
+	@if command -v emcmake >/dev/null 2>&1; then scripts/build-web.sh $(BUILD) $(JOBS) >/dev/null; fi
+
+test: web-for-test
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # Leaks are reported except what Mesa's software driver keeps until exit; the preloaded library

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that a make target needs.
-# Usage: install-deps.sh run|test
+# Usage: install-deps.sh run|web|test
 #   run:  building, running and installing the demo (make run, make install, make build-demo)
-#   test: that and the tests, the sanitizer build and the fuzzers (make test, test-sanitize, fuzz)
+#   web:  that and the browser build (make web, make serve)
+#   test: all of that and the tests, the sanitizer build and the fuzzers (make test, test-sanitize,
+#         fuzz), the browser test in headless Chromium included
 # Does nothing with NODEPS=1 or when every package is already there. Where it cannot install
 # (no dpkg-query or apt-get, or neither root nor sudo) it names what is needed and lets the build
 # go on: the build then says what it lacks itself.
@@ -25,13 +27,18 @@ test_packages=(
   libgtest-dev clang libclang-rt-dev time
   xvfb xdotool libx11-dev libjack-jackd2-0
 )
+# The browser build (emscripten, with node and its acorn module), its server, and the browser
+# its test runs the page in.
+web_packages=(emscripten nodejs node-acorn python3)
+browser_packages=(chromium)
 
 need=${1:-}
 case "$need" in
   run) packages=("${run_packages[@]}") ;;
-  test) packages=("${run_packages[@]}" "${test_packages[@]}") ;;
+  web) packages=("${run_packages[@]}" "${web_packages[@]}") ;;
+  test) packages=("${run_packages[@]}" "${test_packages[@]}" "${web_packages[@]}" "${browser_packages[@]}") ;;
   *)
-    echo "usage: $0 run|test" >&2
+    echo "usage: $0 run|web|test" >&2
     exit 2
     ;;
 esac

@@ -276,3 +276,34 @@ bool writePreview(OutputSet& set, const Landscape& l, const std::filesystem::pat
     }
     return set.writeBytes(path, Existing::Replace, png.data(), png.size(), error, name);
 }
+
+namespace {
+
+// Texel centres: texel i of n covers [i, i + 1) / n of the side, its height stands at its middle.
+float pictureHeight(const HeightPicture& picture, float scale, float size, float x, float z)
+{
+    const float u = std::clamp((x / size + 0.5f) * float(picture.width) - 0.5f, 0.0f, float(picture.width - 1));
+    const float v = std::clamp((0.5f - z / size) * float(picture.height) - 0.5f, 0.0f, float(picture.height - 1));
+    const int u0 = int(u), v0 = int(v);
+    const int u1 = std::min(u0 + 1, picture.width - 1), v1 = std::min(v0 + 1, picture.height - 1);
+    const float fu = u - float(u0), fv = v - float(v0);
+    const float top = float(picture.at(u0, v0)) * (1.0f - fu) + float(picture.at(u1, v0)) * fu;
+    const float bottom = float(picture.at(u0, v1)) * (1.0f - fu) + float(picture.at(u1, v1)) * fu;
+    return (top * (1.0f - fv) + bottom * fv) / 65535.0f * scale;
+}
+
+}  // namespace
+
+LandscapeSpec pictureLandscape(const HeightPicture& picture, float size, float height, bool water, float waterLevel)
+{
+    LandscapeSpec spec;
+    spec.size = size;
+    spec.height = height;
+    // About one vertex per texel, up to the 256 x 256 a tile's 16-bit indices allow; even.
+    const int texels = std::max(picture.width, picture.height);
+    spec.gridVertices = std::clamp((texels + 4) / 2 * 2, 6, 256);
+    spec.ground = [&picture, size, height](float x, float z) { return pictureHeight(picture, height, size, x, z); };
+    spec.water = water;
+    spec.waterLevel = waterLevel;
+    return spec;
+}

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "output_files.h"
+#include "platform/image/height_picture.h"
 
 // A landscape laid out as one land tile whose interior vertices cover the square of side `size`
 // centred on the origin exactly, with its border ring of vertices (which always stays at the
@@ -43,6 +44,11 @@ struct Landscape {
 };
 
 Landscape layOutLandscape(const LandscapeSpec& spec);
+
+// The landscape of a height picture (at least one texel), covering size x size units with white
+// height units above black, and a lake below waterLevel where water is asked for. The spec reads
+// the picture, which must outlive it.
+LandscapeSpec pictureLandscape(const HeightPicture& picture, float size, float height, bool water, float waterLevel);
 
 // Landscape/Height.bmp, Landscape/Ground.bmp, Landscape/Detail.bmp, Landscape/Water.bmp,
 // Terrain.txt and TerrainTextures.txt under outDir.

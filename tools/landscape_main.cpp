@@ -159,19 +159,6 @@ int fail(const std::string& message)
     return 1;
 }
 
-// Texel centres: texel i of n covers [i, i + 1) / n of the side, its height stands at its middle.
-float pictureHeight(const HeightPicture& picture, float scale, float size, float x, float z)
-{
-    const float u = std::clamp((x / size + 0.5f) * float(picture.width) - 0.5f, 0.0f, float(picture.width - 1));
-    const float v = std::clamp((0.5f - z / size) * float(picture.height) - 0.5f, 0.0f, float(picture.height - 1));
-    const int u0 = int(u), v0 = int(v);
-    const int u1 = std::min(u0 + 1, picture.width - 1), v1 = std::min(v0 + 1, picture.height - 1);
-    const float fu = u - float(u0), fv = v - float(v0);
-    const float top = float(picture.at(u0, v0)) * (1.0f - fu) + float(picture.at(u1, v0)) * fu;
-    const float bottom = float(picture.at(u0, v1)) * (1.0f - fu) + float(picture.at(u1, v1)) * fu;
-    return (top * (1.0f - fv) + bottom * fv) / 65535.0f * scale;
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -198,15 +185,7 @@ int main(int argc, char** argv)
     if (!o.from.empty()) {
         if (!loadHeightPicture(o.from, picture, error)) return fail("cannot read the height picture " + o.from + ": " + error);
         if (picture.width < 1 || picture.height < 1) return fail("the height picture " + o.from + " holds no texels");
-        spec.size = o.size;
-        spec.height = o.height;
-        // About one vertex per texel, up to the 256 x 256 a tile's 16-bit indices allow; even.
-        const int texels = std::max(picture.width, picture.height);
-        spec.gridVertices = std::clamp((texels + 4) / 2 * 2, 6, 256);
-        const float size = o.size, scale = o.height;
-        spec.ground = [&picture, size, scale](float x, float z) { return pictureHeight(picture, scale, size, x, z); };
-        spec.water = o.waterGiven;
-        spec.waterLevel = o.water;
+        spec = pictureLandscape(picture, o.size, o.height, o.waterGiven, o.water);
     } else {
         spec = demoLandscape(o.seed);
     }

@@ -10,11 +10,8 @@
 
 #include <dlfcn.h>
 
-#include <AL/al.h>
-#include <AL/alc.h>
-#include <AL/alext.h>
-
 #include "base/data_folder.h"
+#include "platform/audio/al_api.h"
 #include "platform/audio/openal_drivers.h"
 #include "platform/audio/wav_file.h"
 #include "platform/quiet_stderr.h"
@@ -573,7 +570,7 @@ OpenAlEngine::OpenAlEngine(Output output) : state_(std::make_shared<State>())
     // and alsa-lib's stay quiet unless the user asks for the first.
     setenv("ALSOFT_LOGLEVEL", "0", 0);
     chooseOpenAlDrivers(output == Output::Loopback);
-    if (output == Output::Device) silenceAlsa();
+    if (output == Output::Device && !openAlOnWebAudio) silenceAlsa();
 }
 
 OpenAlEngine::~OpenAlEngine() = default;

@@ -76,8 +76,7 @@ public:
     GLuint drawableName()
     {
         if (!uploaded_) {
-            glBindBuffer(GL_COPY_WRITE_BUFFER, name_);
-            glBufferData(GL_COPY_WRITE_BUFFER, length(), data(), usage_);
+            upload();
             uploaded_ = true;
         }
         return name_;
@@ -98,11 +97,25 @@ protected:
     {
         lastRun_.valid = whole_.valid = false;
         if (!life_->alive || !uploaded_) return;
+        upload();
+    }
+
+private:
+    void upload()
+    {
+        if (glesDevice) {
+            // WebGL lets an index buffer be bound only as one, and that binding belongs to the
+            // bound vertex array: it goes up with none bound.
+            glBindVertexArray(0);
+            life_->vertexArrayUnbound = true;
+            glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, name_);
+            glBufferData(GL_ELEMENT_ARRAY_BUFFER, length(), data(), usage_);
+            return;
+        }
         glBindBuffer(GL_COPY_WRITE_BUFFER, name_);
         glBufferData(GL_COPY_WRITE_BUFFER, length(), data(), usage_);
     }
 
-private:
     struct ScannedRun {
         bool valid = false;
         uint32_t start = 0, count = 0;
@@ -152,6 +165,42 @@ bool glPixelFormat(uint32_t format, GlPixelFormat& out)
     }
 }
 
+// ES takes neither BGRA nor the reversed packed formats, nor a swizzle for opaque ones: there the
+// texels go up converted to R, G, B, A bytes (format changed to say so). Desktop GL takes them as
+// they are. Channels widen as GL widens them, c * 255 / (2^bits - 1) rounded.
+const void* uploadTexels(GlPixelFormat& pixels, const uint8_t* data, size_t texelCount)
+{
+    if (!glesDevice) return data;
+    static std::vector<uint8_t> converted;
+    converted.resize(texelCount * 4);
+    auto widen = [](uint32_t value, uint32_t bits) {
+        const uint32_t top = (1u << bits) - 1;
+        return static_cast<uint8_t>((value * 255u * 2u + top) / (2u * top));
+    };
+    for (size_t i = 0; i < texelCount; ++i) {
+        uint8_t* out = converted.data() + i * 4;
+        if (pixels.type == GL_UNSIGNED_BYTE) {
+            const uint8_t* in = data + i * 4;
+            out[0] = in[2], out[1] = in[1], out[2] = in[0], out[3] = in[3];
+        } else {
+            uint16_t w;
+            std::memcpy(&w, data + i * 2, 2);
+            if (pixels.type == GL_UNSIGNED_SHORT_4_4_4_4_REV)
+                out[0] = widen((w >> 8) & 15, 4), out[1] = widen((w >> 4) & 15, 4), out[2] = widen(w & 15, 4),
+                out[3] = widen(w >> 12, 4);
+            else if (pixels.type == GL_UNSIGNED_SHORT_1_5_5_5_REV)
+                out[0] = widen((w >> 10) & 31, 5), out[1] = widen((w >> 5) & 31, 5), out[2] = widen(w & 31, 5),
+                out[3] = (w >> 15) ? 255 : 0;
+            else  // 5_6_5, red in the high bits
+                out[0] = widen(w >> 11, 5), out[1] = widen((w >> 5) & 63, 6), out[2] = widen(w & 31, 5), out[3] = 255;
+        }
+        if (pixels.opaque) out[3] = 255;
+    }
+    pixels.format = GL_RGBA;
+    pixels.type = GL_UNSIGNED_BYTE;
+    return converted.data();
+}
+
 // The GL texture is filled when a draw first samples it: until then every write stays in the CPU
 // copy. Textures that are only read back (height maps) never reach the driver at all, and the
 // others are uploaded once with their real texels instead of once empty and again filled.
@@ -179,12 +228,15 @@ public:
         glBindTexture(GL_TEXTURE_2D, name_);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, 0);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, static_cast<GLint>(levelCount()) - 1);
-        if (pixels_.opaque) glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_A, GL_ONE);
+        // ES gets opaque texels instead (uploadTexels).
+        if (pixels_.opaque && !glesDevice) glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_A, GL_ONE);
         // Every level exists from the start, so mip filters always find a complete texture.
-        for (uint32_t level = 0; level < levelCount(); ++level)
+        for (uint32_t level = 0; level < levelCount(); ++level) {
+            GlPixelFormat sent = pixels_;
+            const void* texels = uploadTexels(sent, levelData(level).data(), size_t(this->width(level)) * this->height(level));
             glTexImage2D(GL_TEXTURE_2D, static_cast<GLint>(level), GL_RGBA8, static_cast<GLsizei>(this->width(level)),
-                         static_cast<GLsizei>(this->height(level)), 0, pixels_.format, pixels_.type,
-                         levelData(level).data());
+                         static_cast<GLsizei>(this->height(level)), 0, sent.format, sent.type, texels);
+        }
         uploaded_ = true;
         return name_;
     }
@@ -195,8 +247,10 @@ protected:
         if (!life_->alive || !uploaded_) return;
         life_->textureBindingsStale = true;
         glBindTexture(GL_TEXTURE_2D, name_);
+        GlPixelFormat sent = pixels_;
+        const void* texels = uploadTexels(sent, levelData(level).data(), size_t(width(level)) * height(level));
         glTexSubImage2D(GL_TEXTURE_2D, static_cast<GLint>(level), 0, 0, static_cast<GLsizei>(width(level)),
-                        static_cast<GLsizei>(height(level)), pixels_.format, pixels_.type, levelData(level).data());
+                        static_cast<GLsizei>(height(level)), sent.format, sent.type, texels);
     }
 
 private:
@@ -248,13 +302,13 @@ const void* byteOffset(uint64_t offset) { return reinterpret_cast<const void*>(s
 
 // ---- Life cycle ----
 
-GlDevice::GlDevice(SDL_Window* window, SDL_GLContext context, int width, int height)
+GlDevice::GlDevice(GlWindow* window, GlContext context, int width, int height)
     : window_(window), context_(context), life_(std::make_shared<GlContextLife>()), requestedWidth_(width),
       requestedHeight_(height)
 {
 }
 
-std::unique_ptr<GlDevice> GlDevice::create(SDL_Window* window, SDL_GLContext context, int width, int height,
+std::unique_ptr<GlDevice> GlDevice::create(GlWindow* window, GlContext context, int width, int height,
                                            std::string& error)
 {
     std::unique_ptr<GlDevice> device(new GlDevice(window, context, width, height));
@@ -267,7 +321,7 @@ std::unique_ptr<GlDevice> GlDevice::create(SDL_Window* window, SDL_GLContext con
 
 GlDevice::~GlDevice()
 {
-    if (context_) SDL_GL_MakeCurrent(window_, context_);
+    if (context_) glSurfaceMakeCurrent(window_, context_);
     if (presentedFrame_) glDeleteSync(presentedFrame_);
     glDeleteSamplers(2, samplers_);
     glDeleteBuffers(1, &drawStateBuffer_);
@@ -283,13 +337,13 @@ GlDevice::~GlDevice()
     glDeleteRenderbuffers(1, &sceneColor_);
     glDeleteRenderbuffers(1, &sceneDepth_);
     life_->alive = false;
-    if (context_) SDL_GL_DeleteContext(context_);
+    if (context_) glSurfaceDeleteContext(context_);
 }
 
 bool GlDevice::initialize(std::string& error)
 {
-    if (epoxy_gl_version() < 33) {
-        const int v = epoxy_gl_version();
+    if (glContextVersion() < 33) {
+        const int v = glContextVersion();
         error = "the OpenGL context offers version " + std::to_string(v / 10) + "." + std::to_string(v % 10) +
                 ", 3.3 is needed";
         return false;
@@ -298,9 +352,9 @@ bool GlDevice::initialize(std::string& error)
     if (!generalProgram_) return false;
     currentProgram_ = generalProgram_;  // left in use by the build
     // A debugging switch: the general program for every draw.
-    if (const char* general = SDL_getenv("ZENTRIX_GENERAL_SHADER")) specialise_ = general[0] == '\0' || general[0] == '0';
+    if (const char* general = glSurfaceSetting("ZENTRIX_GENERAL_SHADER")) specialise_ = general[0] == '\0' || general[0] == '0';
     // And one that draws every layer instead of putting kept pixels back.
-    if (const char* redraw = SDL_getenv("ZENTRIX_REDRAW_LAYERS")) setLayersKept(redraw[0] == '\0' || redraw[0] == '0');
+    if (const char* redraw = glSurfaceSetting("ZENTRIX_REDRAW_LAYERS")) setLayersKept(redraw[0] == '\0' || redraw[0] == '0');
 
     glGenBuffers(1, &drawStateBuffer_);
     glBindBuffer(GL_UNIFORM_BUFFER, drawStateBuffer_);
@@ -337,7 +391,7 @@ bool GlDevice::initialize(std::string& error)
 
 void GlDevice::updateViewport()
 {
-    SDL_GL_GetDrawableSize(window_, &drawableWidth_, &drawableHeight_);
+    glSurfaceDrawableSize(window_, &drawableWidth_, &drawableHeight_);
     // A full-screen window on a display that kept its mode covers the whole screen: the frame is
     // drawn at the size asked for and scaled onto it, so the picture stays whole.
     const bool scaled = requestedWidth_ > 0 && requestedHeight_ > 0 &&
@@ -472,7 +526,9 @@ void GlDevice::present()
 {
     clearPendingColor();
     if (frameFramebuffer_) showScaledFrame();
-    SDL_GL_SwapWindow(window_);
+    glSurfaceSwap(window_);
+    // The browser paces frames itself, and WebGL cannot wait on a fence.
+    if (glesDevice) return;
     // The previous frame must be done before this one is queued behind it: the rasteriser works
     // on one frame while the next is recorded, never on more. glFinish here would serialise both.
     waitForPresentedFrame();
@@ -598,12 +654,16 @@ void GlDevice::bindVertexInput(const VertexLayout& layout, uint64_t serial, GLui
 {
     VertexInputKey key;
     key.buffer = serial;
-    key.offset = streamOffset();
+    key.offset = static_cast<uint32_t>(int64_t(streamOffset()) + vertexShift_);
     key.stride = streamStride();
     key.fvf = fvf();
     key.texCoordIndex[0] = textureStageState(0, D3DTSS_TEXCOORDINDEX) & 0xFFFF;  // high bits: generation modes
     key.texCoordIndex[1] = textureStageState(1, D3DTSS_TEXCOORDINDEX) & 0xFFFF;
 
+    if (life_->vertexArrayUnbound) {
+        boundArray_ = nullptr;
+        life_->vertexArrayUnbound = false;
+    }
     auto found = vertexArrays_.find(key);
     if (found != vertexArrays_.end()) {
         if (boundArray_ != &found->second) glBindVertexArray(found->second.name);
@@ -631,8 +691,8 @@ void GlDevice::bindVertexInput(const VertexLayout& layout, uint64_t serial, GLui
     };
     attribute(attributePosition, 0, layout.positionSize, GL_FLOAT, GL_FALSE);
     attribute(attributeNormal, layout.normal, 3, GL_FLOAT, GL_FALSE);
-    attribute(attributeDiffuse, layout.diffuse, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE);
-    attribute(attributeSpecular, layout.specular, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE);
+    attribute(attributeDiffuse, layout.diffuse, colorAttributeSize, GL_UNSIGNED_BYTE, GL_TRUE);
+    attribute(attributeSpecular, layout.specular, colorAttributeSize, GL_UNSIGNED_BYTE, GL_TRUE);
     for (uint32_t s = 0; s < 2; ++s) {
         const uint32_t set = key.texCoordIndex[s];
         const int offset = set < uint32_t(layout.texCoordCount) ? layout.texCoord[set] : -1;
@@ -729,6 +789,17 @@ bool GlDevice::prepareDraw(int64_t firstVertex, int64_t vertexCount, uint32_t pr
     return true;
 }
 
+bool GlDevice::prepareIndexedDraw(int baseVertex, uint16_t lowest, uint16_t highest, uint32_t primitiveType)
+{
+    // Without base-vertex draws (ES) the attribute pointers start baseVertex vertices later
+    // instead; a shift before the buffer's start cannot be expressed and the draw is dropped.
+    vertexShift_ = glesDevice ? int64_t(baseVertex) * int64_t(streamStride()) : 0;
+    const bool ok = int64_t(streamOffset()) + vertexShift_ >= 0 &&
+                    prepareDraw(int64_t(baseVertex) + lowest, int64_t(highest) - lowest + 1, primitiveType);
+    vertexShift_ = 0;
+    return ok;
+}
+
 // ---- Drawing ----
 
 void GlDevice::issueDrawPrimitive(uint32_t primitiveType, uint32_t startVertex, uint32_t primitiveCount)
@@ -757,8 +828,10 @@ void GlDevice::issueDrawIndexedPrimitive(uint32_t primitiveType, int baseVertex,
     // wrong hint cannot make GL read outside the buffer.
     uint16_t lowest = 0, highest = 0;
     indexBuffer->indexRange(startIndex, count, lowest, highest);
-    if (!prepareDraw(int64_t(baseVertex) + lowest, int64_t(highest) - lowest + 1, primitiveType)) return;
-    bindIndexBuffer(indexBuffer->drawableName(), indexBuffer->serial());
+    // Uploaded first: on ES the upload unbinds the vertex array prepareDraw binds.
+    const GLuint indexName = indexBuffer->drawableName();
+    if (!prepareIndexedDraw(baseVertex, lowest, highest, primitiveType)) return;
+    bindIndexBuffer(indexName, indexBuffer->serial());
     glDrawElementsBaseVertex(primitiveMode(primitiveType), static_cast<GLsizei>(count), GL_UNSIGNED_SHORT,
                              byteOffset(uint64_t(startIndex) * 2), baseVertex);
 }
@@ -774,6 +847,15 @@ void GlDevice::issueDrawIndexedRanges(uint32_t primitiveType, int baseVertex, ui
         const uint32_t count = verticesForPrimitives(primitiveType, ranges[i].primitiveCount);
         // Runs past the buffer's end are dropped, as single draws are.
         if (count == 0 || (uint64_t(ranges[i].startIndex) + count) * 2 > indexBuffer->length()) continue;
+        // ES draws each run on its own, and a draw call costs far more in a browser than a run
+        // of a multi-draw: a run that starts where the last one ended joins it (the same
+        // triangles in the same order).
+        if (glesDevice && !rangeCounts_.empty() &&
+            rangeOffsets_.back() == byteOffset((uint64_t(ranges[i].startIndex) - uint64_t(rangeCounts_.back())) * 2) &&
+            ranges[i].startIndex >= uint32_t(rangeCounts_.back())) {
+            rangeCounts_.back() += static_cast<GLsizei>(count);
+            continue;
+        }
         rangeCounts_.push_back(static_cast<GLsizei>(count));
         rangeOffsets_.push_back(byteOffset(uint64_t(ranges[i].startIndex) * 2));
     }
@@ -781,8 +863,9 @@ void GlDevice::issueDrawIndexedRanges(uint32_t primitiveType, int baseVertex, ui
     // Every run lies within the buffer, so the buffer's own index range bounds the vertices read.
     uint16_t lowest = 0, highest = 0;
     indexBuffer->wholeRange(lowest, highest);
-    if (!prepareDraw(int64_t(baseVertex) + lowest, int64_t(highest) - lowest + 1, primitiveType)) return;
-    bindIndexBuffer(indexBuffer->drawableName(), indexBuffer->serial());
+    const GLuint indexName = indexBuffer->drawableName();
+    if (!prepareIndexedDraw(baseVertex, lowest, highest, primitiveType)) return;
+    bindIndexBuffer(indexName, indexBuffer->serial());
     rangeBaseVertices_.assign(rangeCounts_.size(), baseVertex);
     glMultiDrawElementsBaseVertex(primitiveMode(primitiveType), rangeCounts_.data(), GL_UNSIGNED_SHORT,
                                   rangeOffsets_.data(), static_cast<GLsizei>(rangeCounts_.size()),

@@ -1,6 +1,6 @@
 #pragma once
 
-// The graphics device on OpenGL 3.3 core: a shader program emulates the fixed-function subset
+// The graphics device on OpenGL 3.3 core (OpenGL ES 3.0, WebGL 2, in the browser build): a shader program emulates the fixed-function subset
 // the game uses, fed at every draw from the state the base class keeps. Each combination of
 // branch-deciding states gets a program of its own, built from the same source on first use;
 // GL state is cached so only changes reach the driver.
@@ -10,8 +10,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include <SDL.h>
-#include <epoxy/gl.h>
+#include "platform/gl/gl_api.h"
+#include "platform/gl/gl_surface.h"
 
 #include "device/graphics_device.h"
 #include "platform/gl/fixed_function.h"
@@ -21,6 +21,9 @@ struct GlContextLife {
     bool alive = true;
     // A resource bound a texture for its upload, so the device's record of the units is stale.
     bool textureBindingsStale = false;
+    // An index buffer was uploaded with no vertex array bound (ES: see GlIndexBuffer), so the
+    // device's record of the bound array is stale.
+    bool vertexArrayUnbound = false;
 };
 
 class GlDevice : public GraphicsDevice {
@@ -29,7 +32,7 @@ public:
     // error says why. width x height: the back buffer asked for; 0 x 0 follows the window's size.
     // When the window's drawable differs from the size asked for (a full-screen mode the display
     // could not switch to), frames are drawn at that size off screen and scaled onto the window.
-    static std::unique_ptr<GlDevice> create(SDL_Window* window, SDL_GLContext context, int width, int height,
+    static std::unique_ptr<GlDevice> create(GlWindow* window, GlContext context, int width, int height,
                                             std::string& error);
     ~GlDevice() override;
 
@@ -63,7 +66,8 @@ protected:
                                    uint32_t startIndex, uint32_t primitiveCount) override;
     void issueDrawIndexedRanges(uint32_t primitiveType, int baseVertex, uint32_t minIndex, uint32_t numVertices,
                                 const IndexRange* ranges, size_t rangeCount) override;
-    bool canKeepLayerPixels() const override { return true; }
+    // WebGL cannot blit depth between the canvas and a texture, so the browser keeps no layers.
+    bool canKeepLayerPixels() const override { return !glesDevice; }
     bool keepLayerPixels(bool depth) override;
     bool restoreLayerPixels(bool depth) override;
     void onStateReplaced() override { pipelineDirty_ = samplersDirty_ = true; }
@@ -71,7 +75,7 @@ protected:
     void onSamplerState(uint32_t, uint32_t, uint32_t) override { samplersDirty_ = true; }
 
 private:
-    GlDevice(SDL_Window* window, SDL_GLContext context, int width, int height);
+    GlDevice(GlWindow* window, GlContext context, int width, int height);
     bool initialize(std::string& error);
     void updateViewport();
     // The off-screen target of the size asked for, made on first need; false when the driver
@@ -85,6 +89,8 @@ private:
     // Brings GL in line with the device state; false when the current state cannot draw the
     // vertices [firstVertex, firstVertex + vertexCount) of the stream.
     bool prepareDraw(int64_t firstVertex, int64_t vertexCount, uint32_t primitiveType);
+    // prepareDraw for the indices [lowest, highest] of an indexed draw from baseVertex on.
+    bool prepareIndexedDraw(int baseVertex, uint16_t lowest, uint16_t highest, uint32_t primitiveType);
     void applyPipelineState();
     void clearPendingColor();
     void clearPendingDepth();
@@ -107,8 +113,8 @@ private:
     // software renderer would otherwise queue frame after frame in memory.
     void waitForPresentedFrame();
 
-    SDL_Window* window_;
-    SDL_GLContext context_;
+    GlWindow* window_;
+    GlContext context_;
     GLsync presentedFrame_ = nullptr;
     std::shared_ptr<GlContextLife> life_;
     GLuint generalProgram_ = 0, currentProgram_ = 0;
@@ -174,6 +180,8 @@ private:
     std::vector<GLsizei> rangeCounts_;
     std::vector<const void*> rangeOffsets_;
     std::vector<GLint> rangeBaseVertices_;
+    // Bytes added to the attribute pointers of the draw being prepared (ES's base vertex).
+    int64_t vertexShift_ = 0;
 
     GLuint layerFramebuffer_ = 0, layerColor_ = 0, layerDepth_ = 0;
     int layerWidth_ = 0, layerHeight_ = 0;

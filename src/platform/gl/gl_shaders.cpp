@@ -11,7 +11,7 @@ namespace {
 // drift apart.
 std::string constantPrelude()
 {
-    std::string s = "#version 330 core\n";
+    std::string s = glslVersionLine;
     auto define = [&s](const char* name, uint32_t value) { s += "#define " + std::string(name) + " " + std::to_string(value) + "\n"; };
     define("TOP_DISABLE", D3DTOP_DISABLE);
     define("TOP_SELECTARG1", D3DTOP_SELECTARG1);
@@ -63,8 +63,16 @@ layout(std140) uniform FrameState {
 const char* const vertexSource = R"(
 layout(location = 0) in vec4 inPosition;
 layout(location = 1) in vec3 inNormal;
+#ifdef GLES_DEVICE
+// ES reads the colours' bytes in memory order, B, G, R, A.
+layout(location = 2) in vec4 inDiffuseBgra;
+layout(location = 3) in vec4 inSpecularBgra;
+#define inDiffuse (inDiffuseBgra.bgra)
+#define inSpecular (inSpecularBgra.bgra)
+#else
 layout(location = 2) in vec4 inDiffuse;
 layout(location = 3) in vec4 inSpecular;
+#endif
 layout(location = 4) in vec2 inTexCoord0;
 layout(location = 5) in vec2 inTexCoord1;
 
@@ -75,6 +83,9 @@ INTERPOLATION out vec2 vTexCoord1;
 
 void main()
 {
+#ifdef GLES_DEVICE
+    gl_PointSize = 1.0;
+#endif
     vTexCoord0 = inTexCoord0;
     vTexCoord1 = inTexCoord1;
     vSpecular = pixelMode.y != 0 ? inSpecular : vec4(0.0);

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include <epoxy/gl.h>
+#include "platform/gl/gl_api.h"
 
 // The uniform-buffer bindings of the "DrawState" and "FrameState" blocks and the texture units of
 // the two stages.
