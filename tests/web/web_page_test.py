@@ -1,14 +1,15 @@
 #!/usr/bin/env python3
 """The page in headless Chromium against the native program, on the same options.
 
-Usage: web_page_test.py SOURCE_DIR BUILD_DIR [own]
+Usage: web_page_test.py SOURCE_DIR BUILD_DIR [own|sound]
 Serves BUILD_DIR/web, opens index.html?frames=..&seed=..&fixed-step=..&keys=..&report=1, takes the
 last frame and the trace the page posts back, and runs BUILD_DIR/zentrix --headless with the same
 options on BUILD_DIR/bundled. The traces must be equal column for column, the pictures within
 30 dB PSNR, the head-up display's three lines legible. With "own" the page is given a height
 picture instead (from=, as if dropped) and the native run a data set the landscape tool made of
-the same picture: the same trace, so the ground under the walker follows the picture. Exit 77 (skipped) without a web build or
-Chromium, saying which.
+the same picture: the same trace, so the ground under the walker follows the picture. With
+"sound" a live page, allowed to sound, must carry the music to its output. Exit 77 (skipped)
+without a web build or Chromium, saying which.
 """
 import base64
 import csv
@@ -156,7 +157,7 @@ def height_picture(path):
     write_png(path, side, side, bytes(rgba))
 
 
-def run_page(source, build, chromium, url, work, timeout, extra=None):
+def run_page(source, build, chromium, url, work, timeout, extra=None, flags=()):
     """Serves build/web, opens url (PORT: the server's port) and returns the report the page
     posts, or None when none came in time."""
     got, arrived = {}, threading.Event()
@@ -177,7 +178,7 @@ def run_page(source, build, chromium, url, work, timeout, extra=None):
         page = url.replace('PORT', str(server.server_address[1]))
         browser = subprocess.Popen(
             [chromium, '--headless=new', '--no-sandbox', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
-             *EXTRA_FLAGS, '--no-first-run', '--disable-extensions', '--disable-background-networking',
+             *EXTRA_FLAGS, *flags, '--no-first-run', '--disable-extensions', '--disable-background-networking',
              f'--user-data-dir={os.path.join(work, "profile")}', page],
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
         arrived.wait(timeout)
@@ -195,6 +196,22 @@ def run_page(source, build, chromium, url, work, timeout, extra=None):
     return json.loads(got['body']) if 'body' in got else None
 
 
+def hear_the_music(source, build, chromium, work):
+    """A live page, allowed to sound as after a click: the music must reach the page's output."""
+    report = run_page(source, build, chromium, 'http://127.0.0.1:PORT/index.html?listen=4000', work, 120,
+                      flags=['--autoplay-policy=no-user-gesture-required'])
+    if report is None:
+        print('FAIL: the page posted no report within 120 s')
+        return 1
+    levels = sorted(report['levels'])
+    median = levels[len(levels) // 2] if levels else 0.0
+    print(f'sound contexts {report["contexts"]}, median loudness {median:.3f} (RMS) over {len(levels)} samples')
+    if 'running' not in report['contexts'] or median < 0.02:
+        print('FAIL: no music reached the page\'s sound output')
+        return 1
+    return 0
+
+
 def main():
     # A stop (ctest's time limit among them) runs the clean-up: the browser and the temporary
     # folder go.
@@ -210,6 +227,8 @@ def main():
         return SKIP
     work = tempfile.mkdtemp(prefix='zentrix-web-test.')
     try:
+        if sys.argv[3:] == ['sound']:
+            return hear_the_music(source, build, chromium, work)
         keys = os.path.join(work, 'keys.txt')
         with open(keys, 'w') as f:
             f.write('\n'.join(KEYS) + '\n')
