@@ -565,10 +565,16 @@ TEST_F(AppRun, EachStopSignalEndsTheRunLeavingExistingOutputsAsTheyWere)
         const pid_t pid = spawnZentrix("--headless --data " + dir.path() + " --frames 100000000 --fixed-step 20 --trace " +
                                            dir.file("keep.csv") + " --screenshot " + dir.file("new.png"),
                                        dir.file("err.txt"));
-        // Running frames once rows of the new trace have reached the hidden file.
+        // Running frames once rows of the new trace have reached its hidden file (the log's, made
+        // and renamed during start-up, may come and go meanwhile).
         for (int i = 0; i < 3000; ++i) {
+            std::error_code ec;
             const auto hidden = hiddenFiles(dir.path());
-            if (!hidden.empty() && std::filesystem::file_size(hidden[0]) > 0) break;
+            if (std::any_of(hidden.begin(), hidden.end(), [&](const std::string& path) {
+                    return std::filesystem::path(path).filename().string().rfind(".keep.csv.", 0) == 0 &&
+                           std::filesystem::file_size(path, ec) > 0 && !ec;
+                }))
+                break;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         kill(pid, sig);
