@@ -3,8 +3,6 @@
 // The page (web/index.html) creates one instance of the module per run and calls zxStart with
 // the options of its address; a stop (Escape, the frame limit, an error) ends the instance.
 
-#include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -19,6 +17,7 @@
 #include "app/trace.h"
 #include "base/data_folder.h"
 #include "base/fatal_error.h"
+#include "base/path_option.h"
 #include "objects/random.h"
 #include "platform/audio/openal_engine.h"
 #include "platform/web/canvas_glyphs.h"
@@ -61,20 +60,14 @@ int fail(int status, const std::string& message)
     return status;
 }
 
-// A whole decimal number in [low, high]; empty text means "not given" and leaves value alone.
+// An option of the page's address, in the command line's range; empty text means "not given"
+// and leaves value alone.
 bool parseNumber(const char* text, const char* option, int64_t low, int64_t high, int64_t& value, std::string& error)
 {
-    if (!text || !*text) return true;
-    const char* end = text + std::strlen(text);
-    int64_t parsed = 0;
-    const auto result = std::from_chars(text, end, parsed);
-    if (result.ec != std::errc() || result.ptr != end || parsed < low || parsed > high) {
-        error = std::string(option) + " takes a whole number from " + std::to_string(low) + " to " +
-                std::to_string(high) + ", not \"" + text + "\"";
-        return false;
-    }
-    value = parsed;
-    return true;
+    if (!text || !*text || parseWholeNumber(text, low, high, value)) return true;
+    error = std::string(option) + " takes a whole number from " + std::to_string(low) + " to " + std::to_string(high) +
+            ", not \"" + text + "\"";
+    return false;
 }
 
 class PageMouse : public MouseSource {

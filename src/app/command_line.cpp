@@ -1,27 +1,10 @@
 #include "app/command_line.h"
 
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 #include "base/checked_file.h"
 #include "base/path_option.h"
 #include "platform/video/video_encoder.h"
-
-namespace {
-
-bool parseInteger(const char* text, int64_t min, int64_t max, int64_t& out)
-{
-    if (!text || !*text) return false;
-    errno = 0;
-    char* end = nullptr;
-    const long long v = std::strtoll(text, &end, 10);
-    if (errno != 0 || *end != '\0' || v < min || v > max) return false;
-    out = v;
-    return true;
-}
-
-}  // namespace
 
 const char* usageText()
 {
@@ -134,15 +117,15 @@ bool parseCommandLine(int argc, const char* const* argv, RunOptions& o, std::str
             o.dataDir = v;
         } else if (arg == "--frames") {
             if (!value(v)) return false;
-            if (!parseInteger(v, 0, INT64_MAX, n)) { error = "--frames needs a whole number of 0 or more, not " + quoteToken(v); return false; }
+            if (!parseWholeNumber(v, 0, INT64_MAX, n)) { error = "--frames needs a whole number of 0 or more, not " + quoteToken(v); return false; }
             o.frames = n;
         } else if (arg == "--fixed-step") {
             if (!value(v)) return false;
-            if (!parseInteger(v, 0, 1000000, n)) { error = "--fixed-step needs milliseconds from 0 to 1000000, not " + quoteToken(v); return false; }
+            if (!parseWholeNumber(v, 0, 1000000, n)) { error = "--fixed-step needs milliseconds from 0 to 1000000, not " + quoteToken(v); return false; }
             o.fixedStepMs = n;
         } else if (arg == "--seed") {
             if (!value(v)) return false;
-            if (!parseInteger(v, 0, UINT32_MAX, n)) { error = "--seed needs a whole number from 0 to 4294967295, not " + quoteToken(v); return false; }
+            if (!parseWholeNumber(v, 0, UINT32_MAX, n)) { error = "--seed needs a whole number from 0 to 4294967295, not " + quoteToken(v); return false; }
             o.seedGiven = true;
             o.seed = static_cast<uint32_t>(n);
         } else if (arg == "--keys" || arg == "--trace" || arg == "--record" || arg == "--replay") {
@@ -164,11 +147,11 @@ bool parseCommandLine(int argc, const char* const* argv, RunOptions& o, std::str
             o.videoFile = v;
         } else if (arg == "--video-fps") {
             if (!value(v)) return false;
-            if (!parseInteger(v, 1, 1000, n)) { error = "--video-fps needs a whole number from 1 to 1000, not '" + std::string(v) + "'"; return false; }
+            if (!parseWholeNumber(v, 1, 1000, n)) { error = "--video-fps needs a whole number from 1 to 1000, not '" + std::string(v) + "'"; return false; }
             o.videoFps = static_cast<int>(n);
         } else if (arg == "--video-quality") {
             if (!value(v)) return false;
-            if (!parseInteger(v, 0, 63, n)) { error = "--video-quality needs a whole number from 0 to 63, not '" + std::string(v) + "'"; return false; }
+            if (!parseWholeNumber(v, 0, 63, n)) { error = "--video-quality needs a whole number from 0 to 63, not '" + std::string(v) + "'"; return false; }
             o.videoQuality = static_cast<int>(n);
         } else {
             error = "unknown option " + quoteToken(arg) + " (see --help)";

@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <cctype>
+#include <cerrno>
+#include <cstdlib>
 
 #include "base/checked_file.h"
 
@@ -50,4 +52,15 @@ std::string pathOptionFault(const std::string& option, const std::string& value,
         }
     }
     return needs + ", not " + quoteToken(value);
+}
+
+bool parseWholeNumber(const char* text, int64_t min, int64_t max, int64_t& out)
+{
+    if (!text || !*text) return false;
+    errno = 0;
+    char* end = nullptr;
+    const long long v = std::strtoll(text, &end, 10);
+    if (errno != 0 || *end != '\0' || v < min || v > max) return false;
+    out = v;
+    return true;
 }

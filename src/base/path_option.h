@@ -1,10 +1,16 @@
 #pragma once
 
 // The one rule for options whose value is a path: never empty, and where the option writes a
-// file of a fixed type, a name that says that type.
+// file of a fixed type, a name that says that type; and the one reading of a whole-number value,
+// shared by the command line and the page's address.
 
+#include <cstdint>
 #include <initializer_list>
 #include <string>
+
+// A whole decimal number in [min, max], the whole of text; false for an empty text, anything
+// after the digits, or a value out of range.
+bool parseWholeNumber(const char* text, int64_t min, int64_t max, int64_t& out);
 
 // Whether path names a stream rather than a file: /dev/stdout, /dev/stderr, /dev/fd/N, or an
 // existing pipe or character device (links followed). A stream's name carries no type.
