@@ -81,6 +81,14 @@ public:
     virtual bool commit(std::string& /*error*/) { return true; }
     // The run failed (before, during or after finish): an existing file stays as it was.
     virtual void abandon() {}
+
+protected:
+    // A call's failure: error set to why.
+    static bool fails(const std::string& why, std::string& error)
+    {
+        error = why;
+        return false;
+    }
 };
 
 using RunOutputFactory = std::unique_ptr<RunOutput>(const RunOptions& options);

@@ -36,9 +36,9 @@ public:
     bool finish(const char*, std::string& error) override
     {
         if (!written_) file_.discard();
-        return !written_ || file_.finish() || fails(error);
+        return !written_ || file_.finish() || fails(file_.error(), error);
     }
-    bool commit(std::string& error) override { return !written_ || file_.commit() || fails(error); }
+    bool commit(std::string& error) override { return !written_ || file_.commit() || fails(file_.error(), error); }
     void abandon() override
     {
         if (written_)
@@ -48,11 +48,6 @@ public:
     }
 
 private:
-    bool fails(std::string& error) const
-    {
-        error = file_.error();
-        return false;
-    }
     std::string path_;
     OutputFile file_;
     bool written_ = false;

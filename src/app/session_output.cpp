@@ -98,11 +98,6 @@ public:
 
 private:
     bool replaying() const { return !replayFile_.empty(); }
-    static bool fails(const std::string& why, std::string& error)
-    {
-        error = why;
-        return false;
-    }
     std::string recordFile_, replayFile_;
     bool recording_ = false;
     bool finished_ = false;

@@ -98,17 +98,12 @@ public:
         writes.push_back({path_, "--trace " + path_});
     }
     bool open(std::string& error) override { return trace_.open(path_, error); }
-    bool afterFrame(const FrameDone&, std::string& error) override { return trace_.writeRow() || fails(error); }
-    bool finish(const char*, std::string& error) override { return trace_.finish() || fails(error); }
-    bool commit(std::string& error) override { return trace_.commit() || fails(error); }
+    bool afterFrame(const FrameDone&, std::string& error) override { return trace_.writeRow() || fails(trace_.error(), error); }
+    bool finish(const char*, std::string& error) override { return trace_.finish() || fails(trace_.error(), error); }
+    bool commit(std::string& error) override { return trace_.commit() || fails(trace_.error(), error); }
     void abandon() override { trace_.abandon(); }
 
 private:
-    bool fails(std::string& error) const
-    {
-        error = trace_.error();
-        return false;
-    }
     std::string path_;
     TraceWriter trace_;
 };
